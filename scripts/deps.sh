@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Kelvoran needs. With --test also those of the test run
+# (X server, tray host, sound server and the tools that drive and record them).
+set -euo pipefail
+
+packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
+          libsqlite3-dev libcurl4-openssl-dev libsndfile1-dev libpulse-dev fonts-dejavu-core)
+if [[ "${1:-}" == "--test" ]]; then
+    packages+=(xvfb xauth trayer pulseaudio pulseaudio-utils sox xdotool imagemagick x11-utils
+               procps)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]} == 0)); then
+    exit 0
+fi
+
+sudo=()
+if [[ "$(id -u)" != 0 ]]; then
+    sudo=(sudo)
+fi
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,659 @@
+#include "app/frmMain.h"
+
+#include "app/Artwork.h"
+#include "settings/PanelState.h"
+#include "settings/ServerIni.h"
+#include "settings/SettingsStore.h"
+#include "watchlist/WatchList.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFocusEvent>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace kelvoran::app
+{
+
+using namespace kelvoran::settings;
+using namespace kelvoran::Module1;
+
+namespace
+{
+
+const QString kTitle = QStringLiteral("Kelvoran");
+const QString kNoPlayers = QStringLiteral("No players on-line.");
+const QString kEnterAllFields = QStringLiteral("Please enter all fields!");
+
+// The layout is given in twips; at 96 dpi 15 twips make one pixel. Qt's pixels are
+// device-independent, so HiDPI screens scale the whole window.
+constexpr int kTwipsPerPixel = 15;
+int px(int twips)
+{
+    return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
+}
+
+template <typename W>
+W *place(QWidget *parent, const char *name, int left, int top, int width, int height)
+{
+    auto *w = new W(parent);
+    w->setObjectName(QLatin1String(name));
+    w->setGeometry(px(left), px(top), px(width), px(height));
+    return w;
+}
+
+QFont windowFont()
+{
+    QFont font = QFontDatabase::families().contains(QStringLiteral("Tahoma"))
+                     ? QFont(QStringLiteral("Tahoma"))
+                     : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    if (!QFontDatabase::families().contains(QStringLiteral("Tahoma")))
+        font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(8.25);
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
+} // namespace
+
+QString FileDialog::showOpen(QWidget *parent) const
+{
+    QFileDialog dialog(parent);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setDirectory(initDir);
+    dialog.setNameFilters(filters);
+    // Server files are often named SERVER.INI or Sound.WAV: match names in any letter case.
+    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
+}
+
+frmMain::frmMain(platform::HttpClient &http, platform::SoundPlayer &sound, QWidget *parent)
+    : QWidget(parent), m_sound(sound), m_watch(http, sound)
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(kTitle);
+    setWindowIcon(kelvoranIcon());
+    setFont(windowFont());
+    setFixedSize(px(7035), px(6090));
+    buildControls();
+
+    Timer = new QTimer(this);
+    Timer->setObjectName(QStringLiteral("Timer"));
+    connect(Timer, &QTimer::timeout, this, &frmMain::Timer_Timer);
+
+    mPopupSys = new QMenu(QStringLiteral("&SysTray"), this);
+    mPopupSys->setObjectName(QStringLiteral("mPopupSys"));
+    mPopRestore = mPopupSys->addAction(QStringLiteral("&Restore"));
+    mPopRestore->setObjectName(QStringLiteral("mPopRestore"));
+    mPopExit = mPopupSys->addAction(QStringLiteral("Exit"));
+    mPopExit->setObjectName(QStringLiteral("mPopExit"));
+    connect(mPopRestore, &QAction::triggered, this, &frmMain::mPopRestore_Click);
+    connect(mPopExit, &QAction::triggered, this, &frmMain::mPopExit_Click);
+
+    trayRecord = new QSystemTrayIcon(kelvoranIcon(), this);
+    trayRecord->setObjectName(QStringLiteral("trayRecord"));
+    trayRecord->setToolTip(kTitle);
+    trayRecord->setContextMenu(mPopupSys);
+    connect(trayRecord, &QSystemTrayIcon::activated, this, &frmMain::Form_MouseMove);
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::buildControls()
+{
+    fraAdmin = place<QGroupBox>(this, "fraAdmin", 0, 120, 6975, 3015);
+    fraAdmin->setTitle(QStringLiteral("Admin Options"));
+
+    cmdSaveSettings = place<QPushButton>(fraAdmin, "cmdSaveSettings", 2280, 240, 2895, 375);
+    cmdSaveSettings->setText(kCaptionChanged);
+    cmdSaveSettings->setToolTip(QStringLiteral("Save Setting"));
+    Label8 = place<QLabel>(fraAdmin, "Label8", 120, 840, 2055, 255);
+    Label8->setText(QStringLiteral("Tournament Server INI File"));
+    txtINIfile = place<QLineEdit>(fraAdmin, "txtINIfile", 2160, 840, 4095, 285);
+    Command1 = place<QPushButton>(fraAdmin, "Command1", 6360, 840, 495, 285);
+    Command1->setText(QStringLiteral("..."));
+    Command1->setToolTip(QStringLiteral("Browse for INI files"));
+    Label1 = place<QLabel>(fraAdmin, "Label1", 120, 1320, 1455, 255);
+    Label1->setText(QStringLiteral("Ut Server address"));
+    txtIPAddress = place<QLineEdit>(fraAdmin, "txtIPAddress", 1560, 1320, 2535, 285);
+    Label2 = place<QLabel>(fraAdmin, "Label2", 4320, 1320, 975, 255);
+    Label2->setText(QStringLiteral("Port Number"));
+    txtPortNumber = place<QLineEdit>(fraAdmin, "txtPortNumber", 5280, 1320, 1575, 270);
+    Label3 = place<QLabel>(fraAdmin, "Label3", 120, 1680, 1215, 255);
+    Label3->setText(QStringLiteral("Admin Name"));
+    txtAdminName = place<QLineEdit>(fraAdmin, "txtAdminName", 1560, 1680, 2535, 285);
+    Label4 = place<QLabel>(fraAdmin, "Label4", 4320, 1680, 855, 255);
+    Label4->setText(QStringLiteral("Password"));
+    txtPassword = place<QLineEdit>(fraAdmin, "txtPassword", 5280, 1680, 1575, 285);
+    txtPassword->setEchoMode(QLineEdit::Password);
+    Label5 = place<QLabel>(fraAdmin, "Label5", 120, 2160, 1935, 255);
+    Label5->setText(QStringLiteral("Annouce Friend Wave File"));
+    txtFriendWav = place<QLineEdit>(fraAdmin, "txtFriendWav", 2160, 2160, 3495, 285);
+    CmdBrowseFriend = place<QPushButton>(fraAdmin, "CmdBrowseFriend", 5760, 2160, 495, 285);
+    CmdBrowseFriend->setText(QStringLiteral("..."));
+    CmdBrowseFriend->setToolTip(QStringLiteral("Browse for WAV files"));
+    cmdPlayFriend = place<QPushButton>(fraAdmin, "cmdPlayFriend", 6360, 2160, 495, 285);
+    cmdPlayFriend->setIcon(playIcon());
+    cmdPlayFriend->setToolTip(QStringLiteral("Play Wav File"));
+    Label6 = place<QLabel>(fraAdmin, "Label6", 120, 2520, 1935, 255);
+    Label6->setText(QStringLiteral("Annouce Foe Wave File"));
+    txtEnemyWav = place<QLineEdit>(fraAdmin, "txtEnemyWav", 2160, 2520, 3495, 285);
+    cmdBrowseEnemy = place<QPushButton>(fraAdmin, "cmdBrowseEnemy", 5760, 2520, 495, 285);
+    cmdBrowseEnemy->setText(QStringLiteral("..."));
+    cmdBrowseEnemy->setToolTip(QStringLiteral("Browse for WAV files"));
+    cmdPlayEnemy = place<QPushButton>(fraAdmin, "cmdPlayEnemy", 6360, 2520, 495, 285);
+    cmdPlayEnemy->setIcon(playIcon());
+    cmdPlayEnemy->setToolTip(QStringLiteral("Play Wav File"));
+
+    fraAnnouce = place<QGroupBox>(this, "fraAnnouce", 0, 3120, 6975, 2895);
+    fraAnnouce->setTitle(QStringLiteral("Annouce Names"));
+    cmdShowCurrent = place<QPushButton>(fraAnnouce, "cmdShowCurrent", 720, 240, 2055, 375);
+    cmdShowCurrent->setText(QStringLiteral("Show Current Players"));
+    cmdShowCurrent->setToolTip(QStringLiteral("Show players currently on line."));
+    optFriend = place<QRadioButton>(fraAnnouce, "optFriend", 3960, 240, 975, 255);
+    optFriend->setText(QStringLiteral("Friend"));
+    optFriend->setChecked(true);
+    optEnemy = place<QRadioButton>(fraAnnouce, "optEnemy", 3960, 480, 615, 255);
+    optEnemy->setText(QStringLiteral("Foe"));
+    Label7 = place<QLabel>(fraAnnouce, "Label7", 5040, 480, 1815, 255);
+    Label7->setText(QStringLiteral("Annoucing"));
+    lstPlayers = place<QListWidget>(fraAnnouce, "lstPlayers", 120, 720, 1695, 2010);
+    lstIP = place<QListWidget>(fraAnnouce, "lstIP", 1920, 720, 1695, 2010);
+    cmdAddName = place<QPushButton>(fraAnnouce, "cmdAddName", 3720, 840, 1215, 375);
+    cmdAddName->setText(QStringLiteral("Add Name ->"));
+    cmdAddIP = place<QPushButton>(fraAnnouce, "cmdAddIP", 3720, 1320, 1215, 375);
+    cmdAddIP->setText(QStringLiteral("Add IP ->"));
+    cmdAddBoth = place<QPushButton>(fraAnnouce, "cmdAddBoth", 3720, 1800, 1215, 375);
+    cmdAddBoth->setText(QStringLiteral("Add Both ->"));
+    cmdRemoveAll = place<QPushButton>(fraAnnouce, "cmdRemoveAll", 3720, 2400, 1215, 375);
+    cmdRemoveAll->setText(QStringLiteral("Remove All"));
+    lstAdd = place<QListWidget>(fraAnnouce, "lstAdd", 5040, 720, 1815, 2010);
+
+    for (QListWidget *list : {lstPlayers, lstIP, lstAdd})
+        list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // The address list only mirrors the name list's selection: shown, but greyed out and left out
+    // of the Tab order.
+    lstIP->setEnabled(false);
+    lstIP->setFocusPolicy(Qt::NoFocus);
+
+    // Tab order by the layout's tab indexes.
+    const QList<QWidget *> tabOrder{txtINIfile,     Command1,       txtIPAddress,   txtPortNumber,
+                                    txtAdminName,   txtPassword,    txtFriendWav,   CmdBrowseFriend,
+                                    cmdPlayFriend,  txtEnemyWav,    cmdBrowseEnemy, cmdPlayEnemy,
+                                    cmdShowCurrent, optFriend,      optEnemy,       lstPlayers,
+                                    cmdAddName,     cmdAddIP,       cmdAddBoth,     cmdRemoveAll,
+                                    lstAdd,         cmdSaveSettings};
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder.at(i - 1), tabOrder.at(i));
+
+    m_watchControls = {cmdShowCurrent, lstPlayers,   lstAdd,   cmdAddBoth, cmdAddIP,
+                       cmdAddName,     cmdRemoveAll, optEnemy, optFriend};
+
+    connect(cmdSaveSettings, &QPushButton::clicked, this, &frmMain::cmdSaveSettings_Click);
+    connect(Command1, &QPushButton::clicked, this, &frmMain::Command1_Click);
+    connect(CmdBrowseFriend, &QPushButton::clicked, this, &frmMain::CmdBrowseFriend_Click);
+    connect(cmdBrowseEnemy, &QPushButton::clicked, this, &frmMain::cmdBrowseEnemy_Click);
+    connect(cmdPlayFriend, &QPushButton::clicked, this, &frmMain::cmdPlayFriend_Click);
+    connect(cmdPlayEnemy, &QPushButton::clicked, this, &frmMain::cmdPlayEnemy_Click);
+    connect(cmdShowCurrent, &QPushButton::clicked, this, &frmMain::cmdShowCurrent_Click);
+    connect(cmdAddName, &QPushButton::clicked, this, &frmMain::cmdAddName_Click);
+    connect(cmdAddIP, &QPushButton::clicked, this, &frmMain::cmdAddIP_Click);
+    connect(cmdAddBoth, &QPushButton::clicked, this, &frmMain::cmdAddBoth_Click);
+    connect(cmdRemoveAll, &QPushButton::clicked, this, &frmMain::cmdRemoveAll_Click);
+    connect(lstPlayers, &QListWidget::itemSelectionChanged, this, &frmMain::lstPlayers_Click);
+
+    connect(txtAdminName, &QLineEdit::textChanged, this, &frmMain::txtAdminName_Change);
+    connect(txtEnemyWav, &QLineEdit::textChanged, this, &frmMain::txtEnemyWav_Change);
+    connect(txtFriendWav, &QLineEdit::textChanged, this, &frmMain::txtFriendWav_Change);
+    connect(txtINIfile, &QLineEdit::textChanged, this, &frmMain::txtINIfile_Change);
+    connect(txtIPAddress, &QLineEdit::textChanged, this, &frmMain::txtIPAddress_Change);
+    connect(txtPassword, &QLineEdit::textChanged, this, &frmMain::txtPassword_Change);
+    connect(txtPortNumber, &QLineEdit::textChanged, this, &frmMain::txtPortNumber_Change);
+    for (QWidget *w : {static_cast<QWidget *>(txtAdminName), static_cast<QWidget *>(txtEnemyWav),
+                       static_cast<QWidget *>(txtFriendWav), static_cast<QWidget *>(txtINIfile),
+                       static_cast<QWidget *>(txtIPAddress), static_cast<QWidget *>(txtPassword),
+                       static_cast<QWidget *>(txtPortNumber), static_cast<QWidget *>(Command1),
+                       static_cast<QWidget *>(lstAdd)})
+        w->installEventFilter(this);
+}
+
+// ---- start-up, window state, tray -------------------------------------------------------------
+
+void frmMain::Form_Load()
+{
+    show();
+    repaint();
+
+    trayRecord->show();
+
+    txtINIfile->setText(storedSetting(kIniFileValue));
+    if (!txtINIfile->text().isEmpty())
+        readServerIni();
+    txtIPAddress->setText(storedSetting(kServerAddressValue));
+    txtFriendWav->setText(storedSetting(kFriendValue));
+    txtEnemyWav->setText(storedSetting(kEnemyValue));
+
+    enumregkey(kChecklistKey);
+
+    const QStringList fields = sevenFields();
+    if (std::any_of(fields.begin(), fields.end(), [](const QString &f) { return f.isEmpty(); })) {
+        for (QWidget *w : m_watchControls)
+            w->setEnabled(false);
+    } else {
+        setSaveMode(false);
+        for (QWidget *w : m_watchControls)
+            w->setEnabled(true);
+    }
+}
+
+int frmMain::timerInterval() const
+{
+    return m_interval;
+}
+
+void frmMain::setTimerInterval(int ms)
+{
+    // A zero-interval QTimer would fire continuously; here 0 means stopped.
+    m_interval = ms;
+    if (ms == 0) {
+        Timer->stop();
+    } else {
+        Timer->start(ms);
+    }
+}
+
+void frmMain::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        Form_Resize();
+}
+
+void frmMain::Form_Resize()
+{
+    if (!(windowState() & Qt::WindowMinimized))
+        return;
+    // Hidden, the window comes back only through the tray icon; with no tray to hold the icon it
+    // stays minimised in the task bar instead.
+    if (QSystemTrayIcon::isSystemTrayAvailable() && trayRecord->isVisible())
+        hide();
+    setTimerInterval(kPollIntervalMs);
+}
+
+void frmMain::Timer_Timer()
+{
+    m_watch.PollCycle(watchFields());
+}
+
+void frmMain::restoreWindow()
+{
+    setWindowState(Qt::WindowNoState);
+    show();
+    raise();
+    activateWindow();
+}
+
+void frmMain::Form_MouseMove(QSystemTrayIcon::ActivationReason reason)
+{
+    // The tray reports its own event kinds: a left click or double click brings the window back
+    // and leaves the polling as it is; the right button's menu is opened by the tray itself.
+    switch (reason) {
+    case QSystemTrayIcon::Trigger:
+    case QSystemTrayIcon::DoubleClick:
+        restoreWindow();
+        break;
+    default:
+        break;
+    }
+}
+
+void frmMain::mPopRestore_Click()
+{
+    restoreWindow();
+    setTimerInterval(0);
+}
+
+void frmMain::mPopExit_Click()
+{
+    close();
+}
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    Form_Unload();
+}
+
+void frmMain::Form_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    setTimerInterval(0);
+    trayRecord->hide();
+    QCoreApplication::quit();
+}
+
+// ---- settings panel ----------------------------------------------------------------------------
+
+QStringList frmMain::sevenFields() const
+{
+    return {txtINIfile->text(),  txtIPAddress->text(), txtPortNumber->text(), txtAdminName->text(),
+            txtPassword->text(), txtEnemyWav->text(),  txtFriendWav->text()};
+}
+
+watch::WatchFields frmMain::watchFields() const
+{
+    return {txtAdminName->text(),  txtPassword->text(),  txtIPAddress->text(),
+            txtPortNumber->text(), txtFriendWav->text(), txtEnemyWav->text()};
+}
+
+void frmMain::setSaveMode(bool changed)
+{
+    cmdSaveSettings->setText(changed ? kCaptionChanged : kCaptionCurrent);
+    cmdSaveSettings->setEnabled(changed);
+}
+
+void frmMain::checkSettingsChanged(const QString &text)
+{
+    setSaveMode(isEdited(text, textBeforeEdit));
+    updateWatchControls();
+}
+
+void frmMain::updateWatchControls()
+{
+    const bool usable = watchControlsUsable(cmdSaveSettings->text(), sevenFields());
+    for (QWidget *w : m_watchControls)
+        w->setEnabled(usable);
+}
+
+void frmMain::Command1_LostFocus()
+{
+    if (isEdited(txtINIfile->text(), textBeforeEdit))
+        setSaveMode(true);
+    updateWatchControls();
+}
+
+#define KELVORAN_FIELD_HANDLERS(field)                                                             \
+    void frmMain::field##_GotFocus()                                                               \
+    {                                                                                              \
+        textBeforeEdit = field->text();                                                            \
+    }                                                                                              \
+    void frmMain::field##_Change()                                                                 \
+    {                                                                                              \
+        checkSettingsChanged(field->text());                                                       \
+    }                                                                                              \
+    void frmMain::field##_LostFocus()                                                              \
+    {                                                                                              \
+        checkSettingsChanged(field->text());                                                       \
+    }
+
+KELVORAN_FIELD_HANDLERS(txtAdminName)
+KELVORAN_FIELD_HANDLERS(txtEnemyWav)
+KELVORAN_FIELD_HANDLERS(txtFriendWav)
+KELVORAN_FIELD_HANDLERS(txtINIfile)
+KELVORAN_FIELD_HANDLERS(txtIPAddress)
+KELVORAN_FIELD_HANDLERS(txtPassword)
+KELVORAN_FIELD_HANDLERS(txtPortNumber)
+#undef KELVORAN_FIELD_HANDLERS
+
+bool frmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+        // Switching to another window, or a menu popping up, is no focus change inside the panel.
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
+            return QWidget::eventFilter(watched, event);
+        const bool in = event->type() == QEvent::FocusIn;
+        struct FieldHandlers {
+            QWidget *field;
+            void (frmMain::*gotFocus)();
+            void (frmMain::*lostFocus)();
+        };
+        const FieldHandlers fields[] = {
+            {txtAdminName, &frmMain::txtAdminName_GotFocus, &frmMain::txtAdminName_LostFocus},
+            {txtEnemyWav, &frmMain::txtEnemyWav_GotFocus, &frmMain::txtEnemyWav_LostFocus},
+            {txtFriendWav, &frmMain::txtFriendWav_GotFocus, &frmMain::txtFriendWav_LostFocus},
+            {txtINIfile, &frmMain::txtINIfile_GotFocus, &frmMain::txtINIfile_LostFocus},
+            {txtIPAddress, &frmMain::txtIPAddress_GotFocus, &frmMain::txtIPAddress_LostFocus},
+            {txtPassword, &frmMain::txtPassword_GotFocus, &frmMain::txtPassword_LostFocus},
+            {txtPortNumber, &frmMain::txtPortNumber_GotFocus, &frmMain::txtPortNumber_LostFocus},
+        };
+        for (const FieldHandlers &f : fields) {
+            if (watched == f.field)
+                (this->*(in ? f.gotFocus : f.lostFocus))();
+        }
+        if (watched == Command1 && !in)
+            Command1_LostFocus();
+    } else if (event->type() == QEvent::KeyPress && watched == lstAdd) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        lstAdd_KeyDown(key->key(), key->modifiers());
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmMain::cmdSaveSettings_Click()
+{
+    const SettingsFields fields{txtINIfile->text(),   txtIPAddress->text(), txtPortNumber->text(),
+                                txtAdminName->text(), txtPassword->text(),  txtFriendWav->text(),
+                                txtEnemyWav->text()};
+    if (!saveAllowed(fields)) {
+        message(kEnterAllFields);
+        return;
+    }
+    saveSettings(fields);
+    setSaveMode(false);
+    updateWatchControls();
+}
+
+void frmMain::readServerIni()
+{
+    switchWebServerOn(txtINIfile->text());
+    txtPortNumber->setText(iniListenPort(txtINIfile->text()));
+    txtAdminName->setText(iniAdminName(txtINIfile->text()));
+    txtPassword->setText(iniAdminPassword(txtINIfile->text()));
+}
+
+void frmMain::Command1_Click()
+{
+    textBeforeEdit = txtINIfile->text();
+    // No installer writes the game's folder on Linux: then the dialog starts in the home folder.
+    const QString folder = gameInstallFolder();
+    cmDialog.initDir = folder.isEmpty() ? QDir::homePath() : folder + QStringLiteral("/System");
+    cmDialog.filters = {QStringLiteral("Ini Files (*.ini)"), QStringLiteral("All Files (*.*)")};
+    const QString chosen = cmDialog.showOpen(this);
+    if (chosen.isEmpty())
+        return;
+    txtINIfile->setText(chosen);
+    readServerIni();
+    checkSettingsChanged(txtINIfile->text());
+}
+
+// ---- sounds ------------------------------------------------------------------------------------
+
+void frmMain::browseWav(QLineEdit *field)
+{
+    textBeforeEdit = field->text();
+    cmDialog.initDir = QCoreApplication::applicationDirPath();
+    cmDialog.filters = {QStringLiteral("Wav Files (*.wav)")};
+    const QString chosen = cmDialog.showOpen(this);
+    if (chosen.isEmpty())
+        return;
+    field->setText(chosen);
+    checkSettingsChanged(field->text());
+}
+
+void frmMain::CmdBrowseFriend_Click()
+{
+    browseWav(txtFriendWav);
+}
+
+void frmMain::cmdBrowseEnemy_Click()
+{
+    browseWav(txtEnemyWav);
+}
+
+void frmMain::cmdPlayFriend_Click()
+{
+    m_sound.playSync(txtFriendWav->text());
+}
+
+void frmMain::cmdPlayEnemy_Click()
+{
+    m_sound.playSync(txtEnemyWav->text());
+}
+
+// ---- watch-list panel --------------------------------------------------------------------------
+
+void frmMain::cmdShowCurrent_Click()
+{
+    lstPlayers->clear();
+    lstIP->clear();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const watch::PlayerTable table = m_watch.currentPlayers(watchFields());
+    QApplication::restoreOverrideCursor();
+    if (!table) {
+        message(kNoPlayers);
+        return;
+    }
+    for (const watch::PlayerRow &row : *table) {
+        lstPlayers->addItem(row.name);
+        lstIP->addItem(row.ip);
+    }
+    // A list with rows has a current row, its first, before the user moves it.
+    if (lstPlayers->count() > 0) {
+        lstPlayers->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+        lstIP->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+    }
+    if (table->isEmpty()) {
+        message(kNoPlayers);
+        m_watch.resetToYES();
+    }
+}
+
+QString frmMain::kindPrefix() const
+{
+    return optFriend->isChecked() ? kFriendPrefix : kFoePrefix;
+}
+
+void frmMain::addEntry(const QString &prefix, const QString &identifier)
+{
+    lstAdd->addItem(prefix + identifier);
+    addWatchEntry(prefix, identifier);
+}
+
+void frmMain::addFromList(QListWidget *list, const QString &friendPrompt, const QString &foePrompt)
+{
+    const QListWidgetItem *current = list->currentItem();
+    if (!current || current->text().isEmpty()) {
+        const QString typed = inputBox(optFriend->isChecked() ? friendPrompt : foePrompt);
+        if (!typed.isEmpty())
+            addEntry(kindPrefix(), typed);
+        return;
+    }
+    for (int i = 0; i < list->count(); ++i) {
+        const QListWidgetItem *row = list->item(i);
+        // A bot's address cell is empty: an entry without identifier would stand for every bot.
+        if (!row->isSelected() || row->text().isEmpty())
+            continue;
+        QStringList watched;
+        for (int j = 0; j < lstAdd->count(); ++j)
+            watched << lstAdd->item(j)->text();
+        if (!alreadyWatched(kindPrefix(), row->text(), watched))
+            addEntry(kindPrefix(), row->text());
+    }
+}
+
+void frmMain::cmdAddName_Click()
+{
+    addFromList(lstPlayers, QStringLiteral("Enter FRIEND Player Name"),
+                QStringLiteral("Enter FOE Player Name"));
+}
+
+void frmMain::cmdAddIP_Click()
+{
+    addFromList(lstIP, QStringLiteral("Enter FRIEND IP Address"),
+                QStringLiteral("Enter FOE IP Address"));
+}
+
+void frmMain::cmdAddBoth_Click()
+{
+    cmdAddName_Click();
+    cmdAddIP_Click();
+}
+
+void frmMain::lstPlayers_Click()
+{
+    const int n = std::min(lstPlayers->count(), lstIP->count());
+    for (int i = 0; i < n; ++i)
+        lstIP->item(i)->setSelected(lstPlayers->item(i)->isSelected());
+}
+
+void frmMain::deleteRows(bool selectedOnly)
+{
+    for (int i = 0; i < lstAdd->count(); ++i) {
+        const QListWidgetItem *row = lstAdd->item(i);
+        if (!selectedOnly || row->isSelected())
+            deleteEntry(row->text());
+    }
+    lstAdd->clear();
+    enumregkey(kChecklistKey);
+}
+
+void frmMain::cmdRemoveAll_Click()
+{
+    deleteRows(false);
+}
+
+void frmMain::lstAdd_KeyDown(int keyCode, Qt::KeyboardModifiers shift)
+{
+    // Delete, or the keypad's decimal point key, which is its Del key with Num Lock on.
+    const bool keypadDecimal =
+        (shift & Qt::KeypadModifier) && (keyCode == Qt::Key_Period || keyCode == Qt::Key_Comma);
+    if (keyCode == Qt::Key_Delete || keypadDecimal)
+        deleteRows(true);
+}
+
+void frmMain::enumregkey(const QStringList &path)
+{
+    lstAdd->addItems(Module1::enumregkey(path));
+}
+
+// ---- dialogs -----------------------------------------------------------------------------------
+
+void frmMain::message(const QString &text)
+{
+    QMessageBox box(QMessageBox::NoIcon, kTitle, text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+QString frmMain::inputBox(const QString &prompt)
+{
+    QInputDialog dialog(this);
+    dialog.setWindowTitle(kTitle);
+    dialog.setLabelText(prompt);
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setTextValue(QString());
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.textValue();
+}
+
+} // namespace kelvoran::app

@@ -1,0 +1,42 @@
+#include "settings/ServerIni.h"
+
+#include "platform/IniFile.h"
+
+namespace kelvoran::settings
+{
+
+QString readIniValue(const QString &section, const QString &key, const QString &file)
+{
+    return platform::readProfileString(section, key, file);
+}
+
+void writeIniValue(const QString &section, const QString &key, const QString &file,
+                   const QString &value)
+{
+    platform::writeProfileString(section, key, value, file);
+}
+
+void switchWebServerOn(const QString &file)
+{
+    const QString enabled = readIniValue(kWebServerSection, kEnabledKey, file);
+    if (enabled.toUpper() == QLatin1String("FALSE"))
+        writeIniValue(kWebServerSection, kEnabledKey, file, QStringLiteral("TRUE"));
+}
+
+QString iniListenPort(const QString &file)
+{
+    const QString port = readIniValue(kWebServerSection, kListenPortKey, file);
+    return port.isEmpty() ? kDefaultPort : port;
+}
+
+QString iniAdminName(const QString &file)
+{
+    return readIniValue(kAdminSection, kAdminUserKey, file);
+}
+
+QString iniAdminPassword(const QString &file)
+{
+    return readIniValue(kAdminSection, kAdminPasswordKey, file);
+}
+
+} // namespace kelvoran::settings

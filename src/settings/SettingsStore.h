@@ -1,0 +1,39 @@
+#pragma once
+// The seven settings: four in the store under Software\Kelvoran, three in the game server's INI
+// file, where the server itself reads them.
+#include <QString>
+
+namespace kelvoran::settings
+{
+
+inline const QString kServerAddressValue = QStringLiteral("UTServerAddress");
+inline const QString kIniFileValue = QStringLiteral("UTIniFile");
+inline const QString kFriendValue = QStringLiteral("Friend");
+inline const QString kEnemyValue = QStringLiteral("Enemy");
+inline const QString kGameFolderValue = QStringLiteral("Folder");
+
+struct SettingsFields {
+    QString iniFile;
+    QString ipAddress;
+    QString portNumber;
+    QString adminName;
+    QString password;
+    QString friendWav;
+    QString enemyWav;
+};
+
+// A stored setting of Software\Kelvoran; "" when missing.
+QString storedSetting(const QString &valueName);
+
+// The four connection fields must hold something (blanks count) before anything is saved.
+bool saveAllowed(const SettingsFields &fields);
+
+// Writes the settings: the keys Software\Kelvoran and its checklist, the server address, the
+// login and port into the INI file named in the fields (nothing when that path is empty), then the
+// INI path and the two sound paths.
+void saveSettings(const SettingsFields &fields);
+
+// The game's install folder as its installer recorded it; "" when there is none.
+QString gameInstallFolder();
+
+} // namespace kelvoran::settings

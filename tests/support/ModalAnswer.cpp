@@ -1,0 +1,69 @@
+#include "ModalAnswer.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QTimer>
+
+namespace kelvoran::test
+{
+
+void answerNextModal(std::function<void(QWidget *dialog)> answer, int timeoutMs)
+{
+    auto *timer = new QTimer(qApp);
+    auto remaining = std::make_shared<int>(timeoutMs / 10);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, remaining, answer]() {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (modal && modal->isVisible()) {
+            timer->stop();
+            timer->deleteLater();
+            answer(modal);
+            return;
+        }
+        if (--*remaining <= 0) {
+            timer->stop();
+            timer->deleteLater();
+        }
+    });
+    timer->start(10);
+}
+
+void acceptNextMessage(SeenDialog *seen)
+{
+    answerNextModal([seen](QWidget *dialog) {
+        seen->className = QString::fromLatin1(dialog->metaObject()->className());
+        seen->title = dialog->windowTitle();
+        seen->count++;
+        if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
+            seen->text = box->text();
+            if (QAbstractButton *ok = box->button(QMessageBox::Ok))
+                ok->click();
+            else
+                box->reject();
+        } else if (auto *other = qobject_cast<QDialog *>(dialog)) {
+            other->reject();
+        }
+    });
+}
+
+void answerNextInput(SeenDialog *seen, const QString &text, bool cancel)
+{
+    answerNextModal([seen, text, cancel](QWidget *dialog) {
+        seen->className = QString::fromLatin1(dialog->metaObject()->className());
+        seen->title = dialog->windowTitle();
+        seen->count++;
+        if (auto *input = qobject_cast<QInputDialog *>(dialog)) {
+            seen->text = input->labelText();
+            input->setTextValue(text);
+            if (cancel)
+                input->reject();
+            else
+                input->accept();
+        } else if (auto *other = qobject_cast<QDialog *>(dialog)) {
+            other->reject();
+        }
+    });
+}
+
+} // namespace kelvoran::test
