@@ -65,6 +65,10 @@ parec --latency-msec=20 -d kelvoran_null.monitor >/dev/null 2>&1 &
 pids+=($!)
 sleep 2
 
+# The tests talk to servers on 127.0.0.1 only; keep any proxy of the environment out of it.
+unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY all_proxy ALL_PROXY
+export no_proxy="127.0.0.1,localhost"
+
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
 export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
