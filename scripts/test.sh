@@ -51,10 +51,11 @@ wait_for 20 sh -c 'xwininfo -root -tree | grep -q "\"panel\""'
 # A private sound server whose only sink is a null sink the tests record from.
 export XDG_RUNTIME_DIR="$stack/run"
 mkdir -m 0700 "$XDG_RUNTIME_DIR"
-pulseaudio --daemonize=no --exit-idle-time=-1 -n --log-target=stderr \
+pulseaudio --daemonize=no --exit-idle-time=-1 -n --use-pid-file=no --disable-shm=yes \
+    --log-target=stderr \
     --load="module-null-sink sink_name=kelvoran_null" \
     --load="module-native-protocol-unix socket=$XDG_RUNTIME_DIR/pulse.sock auth-anonymous=1" \
-    --load="module-always-sink" >"$stack/pulse.log" 2>&1 &
+    >"$stack/pulse.log" 2>&1 &
 pids+=($!)
 export PULSE_SERVER="unix:$XDG_RUNTIME_DIR/pulse.sock"
 export KELVORAN_TEST_SINK=kelvoran_null
