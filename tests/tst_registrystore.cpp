@@ -378,27 +378,34 @@ void TestRegistryStore::closedOrDeletedHandlesFail()
     TempStore t;
     QVERIFY(t.isValid());
     const KeyPath path = under(kParent, QStringLiteral("Frd_Bob"));
+    const KeyPath other = under(kParent, QStringLiteral("Foe_Al"));
     QVERIFY(addEntry(t.store(), under(path, QStringLiteral("inner"))));
+    QVERIFY(addEntry(t.store(), other));
     const KeyHandle closed = t->openKey(path);
     t->closeKey(closed);
+    // Keys opened after the close must not be reachable through the closed handle.
+    const KeyHandle live = t->openKey(other);
     const KeyHandle deleted = t->openKey(path);
     const KeyHandle parent = t->openKey(kParent);
-    QVERIFY(deleted != kNoKey && parent != kNoKey);
+    QVERIFY(live != kNoKey && deleted != kNoKey && parent != kNoKey);
     QVERIFY(t->deleteSubKey(parent, QStringLiteral("Frd_Bob")));
     const quint64 writes = t->committedWrites();
     QString name;
     QByteArray data;
     quint32 type, size;
-    for (KeyHandle h : {closed, deleted, kNoKey, KeyHandle(987654)}) {
-        QVERIFY(!t->setValue(h, kFlag, kRegSz, kYes));
+    for (KeyHandle h : {closed, deleted, kNoKey, KeyHandle(987654), ~KeyHandle(0)}) {
+        QVERIFY(!t->setValue(h, kFlag, kRegSz, kNo));
         QVERIFY(!t->queryValueInfo(h, kFlag, &type, &size));
         QVERIFY(!t->queryValue(h, kFlag, &data));
         QVERIFY(!t->enumKey(h, 0, &name));
         QVERIFY(!t->deleteSubKey(h, QStringLiteral("inner")));
+        t->closeKey(h); // closing again is harmless
     }
     QCOMPARE(t->committedWrites(), writes);
     QCOMPARE(t->openKey(path), kNoKey);
-    t->closeKey(deleted);
+    QVERIFY(t->queryValue(live, kFlag, &data));
+    QCOMPARE(data, kYes);
+    t->closeKey(live);
     t->closeKey(parent);
 }
 
@@ -493,21 +500,28 @@ void TestRegistryStore::deleteRemovesEverythingBelow()
     QVERIFY(addEntry(t.store(), under(kParent, QStringLiteral("Foe_Al"))));
 
     const KeyHandle parent = t->openKey(kParent);
+    QCOMPARE(readValue(t.store(), bob), kYes);
     const quint64 writes = t->committedWrites();
     // The name is matched without regard to case.
     QVERIFY(t->deleteSubKey(parent, QStringLiteral("FRD_BOB")));
     QCOMPARE(t->committedWrites(), writes + 1);
-    QVERIFY(!t->deleteSubKey(parent, QStringLiteral("Frd_Bob")));
-    QCOMPARE(t->committedWrites(), writes + 1);
-    QCOMPARE(walk(t.store(), kParent), QStringList{QStringLiteral("Foe_Al")});
-    t->closeKey(parent);
+    QCOMPARE(t->openKey(bob), kNoKey);
 
-    // Made again, the key is empty: no value, no subkey came back.
+    // Made again, the key is empty: no value, no subkey came back; and it is a key of its own.
+    QVERIFY(readValue(t.store(), bob).isNull());
     const KeyHandle fresh = t->createKey(bob);
     QVERIFY(fresh != kNoKey);
     quint32 type, size;
     QVERIFY(!t->queryValueInfo(fresh, kFlag, &type, &size));
+    QVERIFY(t->setValue(fresh, kFlag, kRegSz, kNo));
     t->closeKey(fresh);
+    QCOMPARE(readValue(t.store(), bob), kNo);
+    QVERIFY(walk(t.store(), bob).isEmpty());
+    QVERIFY(t->deleteSubKey(parent, QStringLiteral("Frd_Bob")));
+    QVERIFY(!t->deleteSubKey(parent, QStringLiteral("Frd_Bob")));
+    QCOMPARE(t->committedWrites(), writes + 4);
+    QCOMPARE(walk(t.store(), kParent), QStringList{QStringLiteral("Foe_Al")});
+    t->closeKey(parent);
     QVERIFY(walk(t.store(), bob).isEmpty());
     t.reopen();
     QVERIFY(walk(t.store(), bob).isEmpty());

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,7 +62,7 @@ enum Stmt {
     BumpStructure,
     AllKeys,
     InsertKey,
-    KeyValues,
+    AllValues,
     UpsertValue,
     DeleteSubtreeValues,
     DeleteSubtreeKeys,
@@ -78,7 +79,7 @@ const std::array<const char *, StmtCount> kStatements = {
     "UPDATE meta SET v = v + 1 WHERE k = 'structure'",
     "SELECT id, parent, name, folded FROM keys",
     "INSERT INTO keys(parent, name, folded) VALUES(?1, ?2, ?3)",
-    "SELECT folded, type, data FROM vals WHERE key = ?1",
+    "SELECT key, folded, type, data FROM vals",
     "INSERT INTO vals(key, name, folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
     "ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, data = excluded.data",
     "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL "
@@ -147,6 +148,9 @@ struct Value {
     QByteArray data;
 };
 
+// A value is found by its key's id and its folded name.
+using ValueId = std::pair<qint64, QString>;
+
 struct Node {
     qint64 parent = -1;
     QString name;
@@ -163,6 +167,8 @@ struct OpenKey {
     std::shared_ptr<const QStringList> walk;
     quint32 next = 0;
     quint64 generation = 0;
+    quint32 serial = 0;
+    bool inUse = false;
 };
 
 } // namespace
@@ -175,19 +181,32 @@ struct RegistryStore::Impl {
     quint64 writes = 0;
     std::array<sqlite3_stmt *, StmtCount> stmts{};
 
-    // In-memory picture of the key tree and of the values read so far. `dataVersion` is the
-    // last "PRAGMA data_version" seen: it changes whenever another connection commits, and then
-    // the stored structure counter tells whether the tree must be reloaded or only the values
-    // dropped. Our own writes update the picture directly.
+    // In-memory picture of the key tree and of the values. `dataVersion` is the last
+    // "PRAGMA data_version" seen: it changes whenever another connection commits, and then the
+    // stored structure counter tells whether the tree must be read again or only the values.
+    // Our own writes update the picture directly.
     bool cacheValid = false;
     qint64 dataVersion = -1;
     qint64 structureVersion = -1;
     quint64 generation = 1; // bumped on every change of the cached tree
     std::unordered_map<qint64, Node> nodes;
-    std::unordered_map<qint64, QHash<QString, Value>> values; // key id -> folded name -> value
+    // All values, read in one go with the tree. Values of deleted keys may linger here until the
+    // next reload: key ids are never used twice, so nothing can reach them.
+    QHash<ValueId, Value> values;
 
-    std::unordered_map<KeyHandle, OpenKey> handles;
-    KeyHandle nextHandle = 1;
+    // Open keys live in reusable keySlots. A handle is the slot number plus one in its low half and
+    // the slot's use count in its high half, so a closed handle never reaches a later key.
+    std::vector<OpenKey> keySlots;
+    std::vector<quint32> freeSlots;
+
+    // The path resolved last and the ids along it: the poll cycle resolves thousands of paths
+    // that differ only in their last component.
+    KeyPath lastPath;
+    std::vector<qint64> lastIds;
+    quint64 lastPathGeneration = 0;
+    // Likewise the value name folded last ("Annouce", over and over).
+    QString lastValueName;
+    QString lastValueFolded;
 
     ~Impl() { close(); }
 
@@ -245,33 +264,23 @@ struct RegistryStore::Impl {
                 failed(rc, "preparing a statement");
                 st = nullptr;
             }
-        } else {
-            sqlite3_reset(st);
-            sqlite3_clear_bindings(st);
         }
         return st;
     }
 
-    // Runs a statement that returns no rows.
+    // Runs a statement that returns no rows (or whose rows do not matter).
     bool run(Stmt which, const char *what)
     {
         sqlite3_stmt *st = stmt(which);
-        if (!st)
-            return false;
-        const int rc = sqlite3_step(st);
-        sqlite3_reset(st);
-        if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
-            failed(rc, what);
-            return false;
-        }
-        return true;
+        return st && runBound(st, what);
     }
 
     bool runBound(sqlite3_stmt *st, const char *what)
     {
         const int rc = sqlite3_step(st);
         sqlite3_reset(st);
-        if (rc != SQLITE_DONE) {
+        sqlite3_clear_bindings(st);
+        if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
             failed(rc, what);
             return false;
         }
@@ -294,6 +303,8 @@ struct RegistryStore::Impl {
         return true;
     }
 
+    bool inTransaction() const { return !sqlite3_get_autocommit(db); }
+
     // One short transaction; rolled back unless committed.
     class Txn
     {
@@ -304,7 +315,7 @@ struct RegistryStore::Impl {
         }
         ~Txn()
         {
-            if (open && !sqlite3_get_autocommit(d->db))
+            if (open && d->inTransaction())
                 d->run(Rollback, "rolling back");
         }
         explicit operator bool() const { return open; }
@@ -315,7 +326,7 @@ struct RegistryStore::Impl {
             open = false;
             if (d->run(Commit, "committing"))
                 return true;
-            if (!sqlite3_get_autocommit(d->db))
+            if (d->inTransaction())
                 d->run(Rollback, "rolling back");
             d->dropCache();
             return false;
@@ -336,9 +347,7 @@ struct RegistryStore::Impl {
 
     bool loadTree()
     {
-        nodes.clear();
-        values.clear();
-        ++generation;
+        dropCache();
         nodes[kRootId] = Node{};
         sqlite3_stmt *st = stmt(AllKeys);
         if (!st)
@@ -367,41 +376,80 @@ struct RegistryStore::Impl {
             if (parent != nodes.end())
                 parent->second.children.insert(n.folded, id);
         }
-        // Rows whose parent is gone cannot be reached; keep only what hangs from the root.
-        std::vector<qint64> reachable{kRootId};
-        std::unordered_map<qint64, Node> kept;
-        while (!reachable.empty()) {
-            const qint64 id = reachable.back();
-            reachable.pop_back();
-            Node &n = nodes[id];
-            for (qint64 child : std::as_const(n.children))
-                reachable.push_back(child);
-            kept.emplace(id, std::move(n));
+        // Rows whose parent is gone cannot be reached from the root; they are left out.
+        std::vector<qint64> pending{kRootId};
+        size_t reachable = 0;
+        while (!pending.empty()) {
+            const qint64 id = pending.back();
+            pending.pop_back();
+            ++reachable;
+            for (qint64 child : std::as_const(nodes[id].children))
+                pending.push_back(child);
         }
-        nodes = std::move(kept);
+        if (reachable != nodes.size()) {
+            std::unordered_map<qint64, Node> kept;
+            pending.push_back(kRootId);
+            while (!pending.empty()) {
+                const qint64 id = pending.back();
+                pending.pop_back();
+                Node &n = nodes[id];
+                for (qint64 child : std::as_const(n.children))
+                    pending.push_back(child);
+                kept.emplace(id, std::move(n));
+            }
+            nodes = std::move(kept);
+        }
         return true;
     }
 
-    // Brings the cache up to date with the file. Runs inside a transaction, so what it loads is
-    // one consistent state.
+    bool loadValues()
+    {
+        values.clear();
+        sqlite3_stmt *st = stmt(AllValues);
+        if (!st)
+            return false;
+        int rc;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+            values.insert(ValueId(sqlite3_column_int64(st, 0), columnText(st, 1)),
+                          Value{quint32(sqlite3_column_int64(st, 2)), columnBlob(st, 3)});
+        }
+        sqlite3_reset(st);
+        if (rc != SQLITE_DONE) {
+            failed(rc, "reading values");
+            values.clear();
+            return false;
+        }
+        return true;
+    }
+
+    // Brings the cache up to date with the file. Checking costs one small read transaction; when
+    // another connection has committed since the last check, the tree or the values are read
+    // again, inside one transaction so that they are one consistent state.
     bool sync()
     {
+        if (!usable)
+            return false;
         qint64 version = 0;
         if (!queryInt(DataVersion, &version))
             return false;
         if (cacheValid && version == dataVersion)
             return true;
+        std::optional<Txn> txn;
+        if (!inTransaction()) {
+            txn.emplace(this, false);
+            if (!*txn || !queryInt(DataVersion, &version))
+                return false;
+        }
         qint64 structure = 0;
         if (!queryInt(StructureVersion, &structure))
             return false;
         if (!cacheValid || structure != structureVersion) {
-            cacheValid = false;
             if (!loadTree())
                 return false;
             structureVersion = structure;
-        } else {
-            values.clear();
         }
+        if (!loadValues())
+            return false;
         dataVersion = version;
         cacheValid = true;
         return true;
@@ -413,21 +461,37 @@ struct RegistryStore::Impl {
     // components exist.
     qint64 resolve(const KeyPath &path, qsizetype *found = nullptr)
     {
-        qint64 id = kRootId;
+        // Components equal to those of the path resolved last lead to the same keys.
         qsizetype depth = 0;
-        for (const QString &part : path) {
-            const Node &n = nodes.at(id);
-            auto it = n.children.constFind(part.toCaseFolded());
-            if (it == n.children.cend()) {
-                id = -1;
-                break;
-            }
-            id = *it;
-            ++depth;
+        if (lastPathGeneration == generation) {
+            const qsizetype common = std::min(path.size(), qsizetype(lastIds.size()));
+            while (depth < common && path.at(depth) == lastPath.at(depth))
+                ++depth;
         }
+        qint64 id = depth > 0 ? lastIds[size_t(depth - 1)] : kRootId;
+        lastIds.resize(size_t(depth));
+        for (; depth < path.size(); ++depth) {
+            const Node &n = nodes.at(id);
+            auto it = n.children.constFind(path.at(depth).toCaseFolded());
+            if (it == n.children.cend())
+                break;
+            id = *it;
+            lastIds.push_back(id);
+        }
+        lastPath = path;
+        lastPathGeneration = generation;
         if (found)
             *found = depth;
-        return id;
+        return depth == path.size() ? id : -1;
+    }
+
+    QString foldValueName(const QString &name)
+    {
+        if (name != lastValueName || lastValueName.isNull()) {
+            lastValueName = name;
+            lastValueFolded = name.toCaseFolded();
+        }
+        return lastValueFolded;
     }
 
     const std::shared_ptr<const QStringList> &sortedChildren(qint64 id)
@@ -451,43 +515,47 @@ struct RegistryStore::Impl {
         return n.sorted;
     }
 
-    // The values of one key, read from the file the first time they are needed.
-    const QHash<QString, Value> *valuesOf(qint64 id)
+    const Value *value(qint64 id, const QString &folded) const
     {
-        auto it = values.find(id);
-        if (it != values.end())
-            return &it->second;
-        sqlite3_stmt *st = stmt(KeyValues);
-        if (!st)
-            return nullptr;
-        sqlite3_bind_int64(st, 1, id);
-        QHash<QString, Value> loaded;
-        int rc;
-        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-            Value v;
-            v.type = quint32(sqlite3_column_int64(st, 1));
-            v.data = columnBlob(st, 2);
-            loaded.insert(columnText(st, 0), std::move(v));
-        }
-        sqlite3_reset(st);
-        if (rc != SQLITE_DONE) {
-            failed(rc, "reading values");
-            return nullptr;
-        }
-        return &values.emplace(id, std::move(loaded)).first->second;
+        auto it = values.constFind(ValueId(id, folded));
+        return it == values.cend() ? nullptr : &*it;
     }
 
     OpenKey *handle(KeyHandle key)
     {
-        auto it = handles.find(key);
-        return it == handles.end() ? nullptr : &it->second;
+        const quint64 slot = (key & 0xffffffffu) - 1;
+        if (slot >= keySlots.size())
+            return nullptr;
+        OpenKey &open = keySlots[slot];
+        return open.inUse && open.serial == quint32(key >> 32) ? &open : nullptr;
     }
 
     KeyHandle newHandle(qint64 id)
     {
-        const KeyHandle h = nextHandle++;
-        handles[h].id = id;
-        return h;
+        quint32 slot;
+        if (!freeSlots.empty()) {
+            slot = freeSlots.back();
+            freeSlots.pop_back();
+        } else {
+            slot = quint32(keySlots.size());
+            keySlots.emplace_back();
+        }
+        OpenKey &open = keySlots[slot];
+        open.id = id;
+        open.inUse = true;
+        open.next = 0;
+        return (KeyHandle(open.serial) << 32) | (KeyHandle(slot) + 1);
+    }
+
+    void closeHandle(KeyHandle key)
+    {
+        OpenKey *open = handle(key);
+        if (!open)
+            return;
+        open->inUse = false;
+        open->walk.reset();
+        ++open->serial;
+        freeSlots.push_back(quint32((key & 0xffffffffu) - 1));
     }
 
     bool openFile();
@@ -682,29 +750,23 @@ bool RegistryStore::isUsable() const
 
 KeyHandle RegistryStore::createKey(const KeyPath &path)
 {
-    if (!d->usable || !std::all_of(path.cbegin(), path.cend(), validName))
+    Impl &p = *d;
+    if (!std::all_of(path.cbegin(), path.cend(), validName) || !p.sync())
         return kNoKey;
-    {
-        Impl::Txn read(d.get(), false);
-        if (!read || !d->sync())
-            return kNoKey;
-        const qint64 id = d->resolve(path);
-        if (id >= 0)
-            return d->newHandle(id);
-    }
+    qint64 id = p.resolve(path);
+    if (id >= 0)
+        return p.newHandle(id);
 
-    Impl::Txn write(d.get(), true);
-    if (!write || !d->sync())
+    Impl::Txn write(&p, true);
+    if (!write || !p.sync())
         return kNoKey;
     qsizetype found = 0;
-    qint64 id = d->resolve(path, &found);
+    id = p.resolve(path, &found);
     if (id >= 0)
-        return d->newHandle(id); // made by someone else meanwhile
+        return p.newHandle(id); // made by someone else meanwhile
 
-    // Walk down to the deepest existing key, then add the rest.
-    id = kRootId;
-    for (qsizetype i = 0; i < found; ++i)
-        id = d->nodes.at(id).children.value(path.at(i).toCaseFolded());
+    // Down to the deepest existing key, then the rest is added below it.
+    id = found > 0 ? p.lastIds.back() : kRootId;
     struct Added {
         qint64 id;
         qint64 parent;
@@ -713,85 +775,75 @@ KeyHandle RegistryStore::createKey(const KeyPath &path)
     };
     std::vector<Added> added;
     for (qsizetype i = found; i < path.size(); ++i) {
-        sqlite3_stmt *st = d->stmt(InsertKey);
+        sqlite3_stmt *st = p.stmt(InsertKey);
         if (!st)
             return kNoKey;
         const QString folded = path.at(i).toCaseFolded();
         sqlite3_bind_int64(st, 1, id);
         bindText(st, 2, path.at(i));
         bindText(st, 3, folded);
-        if (!d->runBound(st, "creating a key"))
+        if (!p.runBound(st, "creating a key"))
             return kNoKey;
-        const qint64 child = sqlite3_last_insert_rowid(d->db);
+        const qint64 child = sqlite3_last_insert_rowid(p.db);
         added.push_back({child, id, path.at(i), folded});
         id = child;
     }
-    if (!d->run(BumpStructure, "creating a key") || !write.commit())
+    if (!p.run(BumpStructure, "creating a key") || !write.commit())
         return kNoKey;
 
     for (Added &a : added) {
-        Node &n = d->nodes[a.id];
+        Node &n = p.nodes[a.id];
         n.parent = a.parent;
         n.name = std::move(a.name);
         n.folded = std::move(a.folded);
-        Node &p = d->nodes.at(a.parent);
-        p.children.insert(n.folded, a.id);
-        p.sorted.reset();
+        Node &parent = p.nodes.at(a.parent);
+        parent.children.insert(n.folded, a.id);
+        parent.sorted.reset();
     }
-    ++d->structureVersion;
-    ++d->generation;
-    ++d->writes;
-    return d->newHandle(id);
+    ++p.structureVersion;
+    ++p.generation;
+    ++p.writes;
+    return p.newHandle(id);
 }
 
 KeyHandle RegistryStore::openKey(const KeyPath &path)
 {
-    if (!d->usable || !std::all_of(path.cbegin(), path.cend(), validName))
+    Impl &p = *d;
+    if (!std::all_of(path.cbegin(), path.cend(), validName) || !p.sync())
         return kNoKey;
-    Impl::Txn read(d.get(), false);
-    if (!read || !d->sync())
-        return kNoKey;
-    const qint64 id = d->resolve(path);
-    return id >= 0 ? d->newHandle(id) : kNoKey;
+    const qint64 id = p.resolve(path);
+    return id >= 0 ? p.newHandle(id) : kNoKey;
 }
 
 void RegistryStore::closeKey(KeyHandle key)
 {
-    d->handles.erase(key);
+    d->closeHandle(key);
 }
 
 bool RegistryStore::setValue(KeyHandle key, const QString &name, quint32 type,
                              const QByteArray &data)
 {
-    const OpenKey *h = d->handle(key);
-    if (!d->usable || !h)
+    Impl &p = *d;
+    const OpenKey *h = p.handle(key);
+    if (!h)
         return false;
     const qint64 id = h->id;
-    const QString folded = name.toCaseFolded();
-    auto unchanged = [&](const QHash<QString, Value> &vals) {
-        auto it = vals.constFind(folded);
-        return it != vals.cend() && it->type == type && it->data == data;
+    const QString folded = p.foldValueName(name);
+    auto unchanged = [&] {
+        const Value *v = p.value(id, folded);
+        return v && v->type == type && v->data == data;
     };
-    {
-        Impl::Txn read(d.get(), false);
-        if (!read || !d->sync() || !d->alive(id))
-            return false;
-        const QHash<QString, Value> *vals = d->valuesOf(id);
-        if (!vals)
-            return false;
-        if (unchanged(*vals))
-            return true; // nothing to write, so nothing touches the disk
-    }
+    if (!p.sync() || !p.alive(id))
+        return false;
+    if (unchanged())
+        return true; // nothing to write, so nothing touches the disk
 
-    Impl::Txn write(d.get(), true);
-    if (!write || !d->sync() || !d->alive(id))
+    Impl::Txn write(&p, true);
+    if (!write || !p.sync() || !p.alive(id))
         return false;
-    const QHash<QString, Value> *vals = d->valuesOf(id);
-    if (!vals)
-        return false;
-    if (unchanged(*vals))
+    if (unchanged())
         return true;
-    sqlite3_stmt *st = d->stmt(UpsertValue);
+    sqlite3_stmt *st = p.stmt(UpsertValue);
     if (!st)
         return false;
     sqlite3_bind_int64(st, 1, id);
@@ -800,68 +852,58 @@ bool RegistryStore::setValue(KeyHandle key, const QString &name, quint32 type,
     sqlite3_bind_int64(st, 4, type);
     sqlite3_bind_blob(st, 5, data.isNull() ? "" : data.constData(), int(data.size()),
                       SQLITE_TRANSIENT);
-    if (!d->runBound(st, "writing a value") || !write.commit())
+    if (!p.runBound(st, "writing a value") || !write.commit())
         return false;
-    d->values[id].insert(folded, Value{type, data});
-    ++d->writes;
+    p.values.insert(ValueId(id, folded), Value{type, data});
+    ++p.writes;
     return true;
 }
 
 bool RegistryStore::queryValueInfo(KeyHandle key, const QString &name, quint32 *type, quint32 *size)
 {
-    const OpenKey *h = d->handle(key);
-    if (!d->usable || !h)
+    Impl &p = *d;
+    const OpenKey *h = p.handle(key);
+    if (!h || !p.sync() || !p.alive(h->id))
         return false;
-    Impl::Txn read(d.get(), false);
-    if (!read || !d->sync() || !d->alive(h->id))
-        return false;
-    const QHash<QString, Value> *vals = d->valuesOf(h->id);
-    if (!vals)
-        return false;
-    auto it = vals->constFind(name.toCaseFolded());
-    if (it == vals->cend())
+    const Value *v = p.value(h->id, p.foldValueName(name));
+    if (!v)
         return false;
     if (type)
-        *type = it->type;
+        *type = v->type;
     if (size)
-        *size = quint32(it->data.size());
+        *size = quint32(v->data.size());
     return true;
 }
 
 bool RegistryStore::queryValue(KeyHandle key, const QString &name, QByteArray *data)
 {
-    const OpenKey *h = d->handle(key);
-    if (!d->usable || !h)
+    Impl &p = *d;
+    const OpenKey *h = p.handle(key);
+    if (!h || !p.sync() || !p.alive(h->id))
         return false;
-    Impl::Txn read(d.get(), false);
-    if (!read || !d->sync() || !d->alive(h->id))
-        return false;
-    const QHash<QString, Value> *vals = d->valuesOf(h->id);
-    if (!vals)
-        return false;
-    auto it = vals->constFind(name.toCaseFolded());
-    if (it == vals->cend())
+    const Value *v = p.value(h->id, p.foldValueName(name));
+    if (!v)
         return false;
     if (data)
-        *data = it->data;
+        *data = v->data;
     return true;
 }
 
 bool RegistryStore::enumKey(KeyHandle key, quint32 index, QString *name)
 {
-    OpenKey *h = d->handle(key);
-    if (!d->usable || !h)
+    Impl &p = *d;
+    OpenKey *h = p.handle(key);
+    if (!h)
         return false;
     // A walk that goes on with the next index reads the list it started with, as long as the
-    // cached tree has not changed; anything else looks at the file first. Checking the file costs
-    // a transaction, which the step-by-step walk of a long list cannot afford at every step.
-    if (!h->walk || index != h->next || h->generation != d->generation) {
+    // cached tree has not changed; anything else looks at the file first. Looking costs a read
+    // transaction, which the step-by-step walk of a long list cannot afford at every step.
+    if (!h->walk || index != h->next || h->generation != p.generation) {
         h->walk.reset();
-        Impl::Txn read(d.get(), false);
-        if (!read || !d->sync() || !d->alive(h->id))
+        if (!p.sync() || !p.alive(h->id))
             return false;
-        h->walk = d->sortedChildren(h->id);
-        h->generation = d->generation;
+        h->walk = p.sortedChildren(h->id);
+        h->generation = p.generation;
     }
     h->next = index + 1;
     if (index >= quint32(h->walk->size()))
@@ -873,46 +915,49 @@ bool RegistryStore::enumKey(KeyHandle key, quint32 index, QString *name)
 
 bool RegistryStore::deleteSubKey(KeyHandle key, const QString &name)
 {
-    const OpenKey *h = d->handle(key);
-    if (!d->usable || !h || !validName(name))
+    Impl &p = *d;
+    const OpenKey *h = p.handle(key);
+    if (!h || !validName(name))
         return false;
     const qint64 parent = h->id;
     const QString folded = name.toCaseFolded();
-    Impl::Txn write(d.get(), true);
-    if (!write || !d->sync() || !d->alive(parent))
+    if (!p.sync() || !p.alive(parent) || !p.nodes.at(parent).children.contains(folded))
         return false;
-    const qint64 target = d->nodes.at(parent).children.value(folded, -1);
+
+    Impl::Txn write(&p, true);
+    if (!write || !p.sync() || !p.alive(parent))
+        return false;
+    const qint64 target = p.nodes.at(parent).children.value(folded, -1);
     if (target < 0)
         return false;
     for (Stmt which : {DeleteSubtreeValues, DeleteSubtreeKeys}) {
-        sqlite3_stmt *st = d->stmt(which);
+        sqlite3_stmt *st = p.stmt(which);
         if (!st)
             return false;
         sqlite3_bind_int64(st, 1, target);
-        if (!d->runBound(st, "deleting a key"))
+        if (!p.runBound(st, "deleting a key"))
             return false;
     }
-    if (!d->run(BumpStructure, "deleting a key") || !write.commit())
+    if (!p.run(BumpStructure, "deleting a key") || !write.commit())
         return false;
 
-    Node &p = d->nodes.at(parent);
-    p.children.remove(folded);
-    p.sorted.reset();
+    Node &n = p.nodes.at(parent);
+    n.children.remove(folded);
+    n.sorted.reset();
     std::vector<qint64> gone{target};
     while (!gone.empty()) {
         const qint64 id = gone.back();
         gone.pop_back();
-        auto it = d->nodes.find(id);
-        if (it == d->nodes.end())
+        auto it = p.nodes.find(id);
+        if (it == p.nodes.end())
             continue;
         for (qint64 child : std::as_const(it->second.children))
             gone.push_back(child);
-        d->nodes.erase(it);
-        d->values.erase(id);
+        p.nodes.erase(it);
     }
-    ++d->structureVersion;
-    ++d->generation;
-    ++d->writes;
+    ++p.structureVersion;
+    ++p.generation;
+    ++p.writes;
     return true;
 }
 
