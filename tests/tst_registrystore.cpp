@@ -174,7 +174,6 @@ private slots:
     void unusableNamesAreRefused();
     void valuesAreStoredAsGiven_data();
     void valuesAreStoredAsGiven();
-    void valueNamesCompareWithoutCase();
     void closedOrDeletedHandlesFail();
     void walkSeesOwnChangesAtOnce();
     void unchangedWriteTouchesNothing_data();
@@ -353,24 +352,6 @@ void TestRegistryStore::valuesAreStoredAsGiven()
         t->closeKey(key);
         t.reopen(); // the second round reads what the file holds
     }
-}
-
-void TestRegistryStore::valueNamesCompareWithoutCase()
-{
-    TempStore t;
-    QVERIFY(t.isValid());
-    const KeyHandle key = t->createKey(kParent);
-    QVERIFY(t->setValue(key, QStringLiteral("Annouce"), kRegSz, kNo));
-    QVERIFY(t->setValue(key, QStringLiteral("ANNOUCE"), kRegSz, kYes));
-    QVERIFY(t->setValue(key, QStringLiteral("Other"), kRegDword, dword(7)));
-    QByteArray got;
-    QVERIFY(t->queryValue(key, QStringLiteral("annouce"), &got));
-    QCOMPARE(got, kYes);
-    QVERIFY(t->queryValue(key, QStringLiteral("OTHER"), &got));
-    QCOMPARE(got, dword(7));
-    t->closeKey(key);
-    // Values are not keys: the key has no subkeys.
-    QVERIFY(walk(t.store(), kParent).isEmpty());
 }
 
 void TestRegistryStore::closedOrDeletedHandlesFail()
