@@ -16,8 +16,7 @@ using kelvoran::test::FakeGameServer;
 using kelvoran::test::FakePlayer;
 using kelvoran::watch::PlayerTableParser;
 
-namespace
-{
+namespace {
 
 QList<FakePlayer> players(int count)
 {

@@ -20,13 +20,13 @@ using namespace kelvoran;
 using namespace kelvoran::Module1;
 using platform::KeyHandle;
 
-namespace
-{
+namespace {
 
 constexpr int kWalksPerCycle = 33;
 constexpr int kRounds = 7;
 
-struct Timing {
+struct Timing
+{
     double medianMs = 0;
     double minMs = 0;
 };
@@ -75,7 +75,8 @@ void pollCycle()
     rearmAll(names);
 }
 
-struct FileState {
+struct FileState
+{
     qint64 size = -1;
     qint64 mtimeNs = -1;
     bool operator==(const FileState &o) const { return size == o.size && mtimeNs == o.mtimeNs; }

@@ -17,8 +17,7 @@ using kelvoran::test::FakePlayer;
 using kelvoran::watch::AdminPageFetcher;
 using kelvoran::watch::PlayerTableParser;
 
-namespace
-{
+namespace {
 
 const QString kUnauthorizedPage =
     QStringLiteral("<TITLE>401 Unauthorized</TITLE><H1>401 Unauthorized</H1>");

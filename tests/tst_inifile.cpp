@@ -16,8 +16,7 @@
 using kelvoran::platform::readProfileString;
 using kelvoran::platform::writeProfileString;
 
-namespace
-{
+namespace {
 
 QByteArray readAll(const QString &path)
 {
@@ -225,7 +224,8 @@ QByteArray serverIni()
     return lines.join("\r\n");
 }
 
-struct Edit {
+struct Edit
+{
     QString section, key, value;
 };
 

@@ -14,8 +14,7 @@ using platform::KeyHandle;
 using platform::kNoKey;
 using test::TempStore;
 
-namespace
-{
+namespace {
 
 const QString kFlag = QStringLiteral("Annouce");
 

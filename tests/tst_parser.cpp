@@ -10,8 +10,7 @@ using kelvoran::watch::PlayerRow;
 using kelvoran::watch::PlayerTable;
 using kelvoran::watch::PlayerTableParser;
 
-namespace
-{
+namespace {
 
 const QString kNameMarker = QStringLiteral(R"(value="ban"></div></td><td><div align="left">)");
 

@@ -16,8 +16,7 @@ using namespace kelvoran::Module1;
 using kelvoran::test::FakeGameServer;
 using kelvoran::test::FakePlayer;
 
-namespace
-{
+namespace {
 const QString kFriendWav = QStringLiteral("/sounds/friend.wav");
 const QString kFoeWav = QStringLiteral("/sounds/foe.wav");
 } // namespace
@@ -55,8 +54,8 @@ private:
         return queryRegText(subPath(kChecklistKey, subkey), kAnnounceValue);
     }
 
-    // "Bob/10.0.0.1,Ann/10.0.0.2": players on line; "-": a table without players;
-    // "401": the login is refused; "down": nothing listens.
+    // "Bob/10.0.0.1,Ann/10.0.0.2": players on line ("Name/bot" is a bot); "-": nobody, the
+    // page has no table then; "401": the login is refused.
     void putOnLine(const QString &players)
     {
         m_server.setMode(FakeGameServer::Mode::Normal);
@@ -67,7 +66,12 @@ private:
         } else if (players != QLatin1String("-")) {
             for (const QString &p : players.split(QLatin1Char(','))) {
                 const QStringList parts = p.split(QLatin1Char('/'));
-                list << FakePlayer{parts.value(0), parts.value(1)};
+                FakePlayer player{parts.value(0), parts.value(1)};
+                if (player.ip == QLatin1String("bot")) {
+                    player.ip.clear();
+                    player.bot = true;
+                }
+                list << player;
             }
         }
         m_server.setPlayers(list);
@@ -123,11 +127,14 @@ private slots:
             << QStringList{"Frd_bob=YES"} << QStringList{"Bob/10.0.0.1 | | Frd_bob=YES"};
         QTest::newRow("entry without a kind prefix: never announced, armed again")
             << QStringList{"Pal_Bob=NO", "Xy=NO"}
-            << QStringList{"Bob/10.0.0.1 | | Pal_Bob=NO,Xy=NO",
+            << QStringList{"Bob/10.0.0.1 | | Pal_Bob=NO,Xy=YES",
                            "Ann/10.0.0.2 | | Pal_Bob=YES,Xy=YES"};
-        QTest::newRow("table without players: silence, everyone armed")
+        QTest::newRow("nobody on line: silence, everyone armed")
             << QStringList{"Frd_Bob=NO", "Foe_10.0.0.2=NO"}
             << QStringList{"- | | Frd_Bob=YES,Foe_10.0.0.2=YES"};
+        QTest::newRow("only bots: a table without player rows, everyone armed")
+            << QStringList{"Frd_Bob=NO", "Foe_Bot1=NO"}
+            << QStringList{"Bot1/bot | | Frd_Bob=YES,Foe_Bot1=YES"};
         QTest::newRow("login refused: everyone armed, announced anew when it works again")
             << QStringList{"Frd_Bob=NO"}
             << QStringList{"401 | | Frd_Bob=YES", "Bob/10.0.0.1 | friend | Frd_Bob=NO"};
@@ -251,7 +258,7 @@ private slots:
         setEntry(QStringLiteral("Frd_b"), kArmed);
         setEntry(QStringLiteral("Foe_A"), kArmed);
         watch::ServerWatch watcher(m_http, m_sound);
-        putOnLine(QStringLiteral("-"));
+        putOnLine(QStringLiteral("Bot1/bot"));
         watcher.PollCycle(fields());
         QCOMPARE(watcher.loadedWatchList(), (QStringList{"Foe_A", "Frd_b"}));
         deleteEntry(QStringLiteral("Foe_A"));

@@ -19,8 +19,7 @@
 using namespace kelvoran::platform;
 using kelvoran::test::TempStore;
 
-namespace
-{
+namespace {
 
 const KeyPath kParent{QStringLiteral("Software"), QStringLiteral("Kelvoran"),
                       QStringLiteral("checklist")};
@@ -82,7 +81,8 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
-struct Stamp {
+struct Stamp
+{
     bool exists = false;
     qint64 size = 0;
     qint64 mtimeNs = 0;

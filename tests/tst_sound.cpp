@@ -16,8 +16,7 @@
 
 using namespace kelvoran;
 
-namespace
-{
+namespace {
 
 // Writes a short tone with libsndfile in any format it can write.
 bool writeWithSndfile(const QString &path, int format, int channels = 1, int rate = 22050)

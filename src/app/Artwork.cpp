@@ -4,11 +4,9 @@
 #include <QPainterPath>
 #include <QPixmap>
 
-namespace kelvoran::app
-{
+namespace kelvoran::app {
 
-namespace
-{
+namespace {
 
 // Drawn on a 16x16 grid and scaled, so every size shows the same picture.
 QPixmap drawIcon(int size)

@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFocusEvent>
 #include <QFontDatabase>
@@ -26,14 +27,12 @@
 
 #include <algorithm>
 
-namespace kelvoran::app
-{
+namespace kelvoran::app {
 
 using namespace kelvoran::settings;
 using namespace kelvoran::Module1;
 
-namespace
-{
+namespace {
 
 const QString kTitle = QStringLiteral("Kelvoran");
 const QString kNoPlayers = QStringLiteral("No players on-line.");
@@ -56,16 +55,44 @@ W *place(QWidget *parent, const char *name, int left, int top, int width, int he
     return w;
 }
 
+// Tahoma, as the window was laid out for. Debian's fonts-wine ships a free Tahoma that fontconfig
+// does not list; it is loaded from there when no other Tahoma is installed.
+bool haveTahoma()
+{
+    static const bool have = [] {
+        if (QFontDatabase::families().contains(QStringLiteral("Tahoma")))
+            return true;
+        for (const char *file :
+             {"/usr/share/wine/fonts/tahoma.ttf", "/usr/local/share/wine/fonts/tahoma.ttf"}) {
+            if (QFile::exists(QLatin1String(file)) &&
+                QFontDatabase::addApplicationFont(QLatin1String(file)) >= 0)
+                break;
+        }
+        return QFontDatabase::families().contains(QStringLiteral("Tahoma"));
+    }();
+    return have;
+}
+
 QFont windowFont()
 {
-    QFont font = QFontDatabase::families().contains(QStringLiteral("Tahoma"))
-                     ? QFont(QStringLiteral("Tahoma"))
-                     : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    if (!QFontDatabase::families().contains(QStringLiteral("Tahoma")))
-        font.setStyleHint(QFont::SansSerif);
+    QFont font = haveTahoma() ? QFont(QStringLiteral("Tahoma"))
+                              : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(8.25);
     font.setWeight(QFont::Normal);
     return font;
+}
+
+// Wider faces than Tahoma would clip some captions in their fixed-size controls: such a control
+// gets a slightly smaller size of the same face, just enough for its caption.
+void fitCaption(QWidget *w, const QString &caption, int padding)
+{
+    QFont font = w->font();
+    while (font.pointSizeF() > 6.0 &&
+           QFontMetrics(font).horizontalAdvance(caption) + padding > w->width())
+        font.setPointSizeF(font.pointSizeF() - 0.25);
+    if (font != w->font())
+        w->setFont(font);
 }
 
 } // namespace
@@ -202,6 +229,13 @@ void frmMain::buildControls()
                                     lstAdd,         cmdSaveSettings};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder.at(i - 1), tabOrder.at(i));
+
+    for (QLabel *label : findChildren<QLabel *>())
+        fitCaption(label, label->text(), 0);
+    for (QAbstractButton *button : findChildren<QAbstractButton *>()) {
+        if (!button->text().isEmpty())
+            fitCaption(button, button->text(), qobject_cast<QRadioButton *>(button) ? 20 : 6);
+    }
 
     m_watchControls = {cmdShowCurrent, lstPlayers,   lstAdd,   cmdAddBoth, cmdAddIP,
                        cmdAddName,     cmdRemoveAll, optEnemy, optFriend};
@@ -422,7 +456,8 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
         if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
             return QWidget::eventFilter(watched, event);
         const bool in = event->type() == QEvent::FocusIn;
-        struct FieldHandlers {
+        struct FieldHandlers
+        {
             QWidget *field;
             void (frmMain::*gotFocus)();
             void (frmMain::*lostFocus)();

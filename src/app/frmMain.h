@@ -20,8 +20,7 @@ class QPushButton;
 class QRadioButton;
 class QTimer;
 
-namespace kelvoran::app
-{
+namespace kelvoran::app {
 
 // The file dialog the three browse buttons share: a starting folder and a list of filters.
 class FileDialog

@@ -9,11 +9,9 @@
 #include <curl/curl.h>
 #include <memory>
 
-namespace kelvoran::platform
-{
+namespace kelvoran::platform {
 
-namespace
-{
+namespace {
 
 // libcurl's global set-up must run once before the first handle is made; a function-local
 // static makes that safe when the first two fetches start on different threads.
@@ -23,15 +21,18 @@ bool ensureCurlReady()
     return ready;
 }
 
-struct EasyDeleter {
+struct EasyDeleter
+{
     void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
 };
 
-struct SlistDeleter {
+struct SlistDeleter
+{
     void operator()(curl_slist *list) const { curl_slist_free_all(list); }
 };
 
-struct Transfer {
+struct Transfer
+{
     const HttpClient::ChunkSink *sink = nullptr;
     qsizetype delivered = 0;
     bool capped = false;

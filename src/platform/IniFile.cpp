@@ -21,10 +21,8 @@
 // structure ("[", "]", "=", ";", blanks, quotes, CR, LF) is ASCII and cannot occur inside a
 // UTF-8 multi-byte sequence.
 
-namespace kelvoran::platform
-{
-namespace
-{
+namespace kelvoran::platform {
+namespace {
 
 // Larger files are refused: reading gives "" and writing leaves them alone.
 constexpr qsizetype kMaxFileBytes = 64 * 1024 * 1024;
@@ -91,7 +89,8 @@ bool isValidUtf8(QByteArrayView data)
 
 enum class LineKind { Blank, Comment, Section, Key, Other };
 
-struct Line {
+struct Line
+{
     qsizetype begin = 0;      // first byte of the line
     qsizetype contentEnd = 0; // end of the text, before "\r\n" or "\n"
     qsizetype end = 0;        // after the line ending (== contentEnd for a last line without one)
@@ -101,7 +100,8 @@ struct Line {
 };
 
 // What one pass over the file found for one section and key.
-struct Location {
+struct Location
+{
     bool sectionFound = false;
     bool keyFound = false;
     Line key;           // the first matching key line of the first matching section

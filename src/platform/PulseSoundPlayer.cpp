@@ -11,19 +11,19 @@
 #include <memory>
 #include <vector>
 
-namespace kelvoran::platform
-{
-namespace
-{
+namespace kelvoran::platform {
+namespace {
 
 constexpr int kMaxChannels = 8;
 constexpr int kMaxRate = 384000;
 constexpr sf_count_t kFramesPerBlock = 4096;
 
-struct SndFileCloser {
+struct SndFileCloser
+{
     void operator()(SNDFILE *f) const { sf_close(f); }
 };
-struct PulseCloser {
+struct PulseCloser
+{
     void operator()(pa_simple *s) const { pa_simple_free(s); }
 };
 

@@ -20,11 +20,9 @@
 #include <utility>
 #include <vector>
 
-namespace kelvoran::platform
-{
+namespace kelvoran::platform {
 
-namespace
-{
+namespace {
 
 // Marks a database file as ours ("KLVR"); a database of any other program is never touched.
 constexpr int kApplicationId = 0x4B4C5652;
@@ -143,7 +141,8 @@ bool makeFolders(const QString &dir)
     return true;
 }
 
-struct Value {
+struct Value
+{
     quint32 type = 0;
     QByteArray data;
 };
@@ -151,7 +150,8 @@ struct Value {
 // A value is found by its key's id and its folded name.
 using ValueId = std::pair<qint64, QString>;
 
-struct Node {
+struct Node
+{
     qint64 parent = -1;
     QString name;
     QString folded;
@@ -160,7 +160,8 @@ struct Node {
     std::shared_ptr<const QStringList> sorted;
 };
 
-struct OpenKey {
+struct OpenKey
+{
     qint64 id = kRootId;
     // The child list the current walk reads, the index it expects next and the cache generation
     // it was taken from.
@@ -173,7 +174,8 @@ struct OpenKey {
 
 } // namespace
 
-struct RegistryStore::Impl {
+struct RegistryStore::Impl
+{
     QString path;
     sqlite3 *db = nullptr;
     bool usable = false;
@@ -767,7 +769,8 @@ KeyHandle RegistryStore::createKey(const KeyPath &path)
 
     // Down to the deepest existing key, then the rest is added below it.
     id = found > 0 ? p.lastIds.back() : kRootId;
-    struct Added {
+    struct Added
+    {
         qint64 id;
         qint64 parent;
         QString name;

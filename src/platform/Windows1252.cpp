@@ -2,11 +2,9 @@
 
 #include <array>
 
-namespace kelvoran::platform
-{
+namespace kelvoran::platform {
 
-namespace
-{
+namespace {
 
 // Code page 1252 differs from Latin-1 only in 0x80..0x9F. The five bytes it leaves undefined
 // (0x81, 0x8D, 0x8F, 0x90, 0x9D) keep the C1 control character of the same value.

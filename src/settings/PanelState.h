@@ -3,8 +3,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace kelvoran::settings
-{
+namespace kelvoran::settings {
 
 // Caption of the Save button while there is an edit to save (button enabled) ...
 inline const QString kCaptionChanged = QStringLiteral("Save Settings");

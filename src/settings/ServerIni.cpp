@@ -2,8 +2,7 @@
 
 #include "platform/IniFile.h"
 
-namespace kelvoran::settings
-{
+namespace kelvoran::settings {
 
 QString readIniValue(const QString &section, const QString &key, const QString &file)
 {

@@ -2,8 +2,7 @@
 // The game server's INI file: the web server's switch and port, the web admin's login.
 #include <QString>
 
-namespace kelvoran::settings
-{
+namespace kelvoran::settings {
 
 inline const QString kWebServerSection = QStringLiteral("UWeb.WebServer");
 inline const QString kAdminSection = QStringLiteral("UTServerAdmin.UTServerAdmin");

@@ -3,8 +3,7 @@
 #include "settings/ServerIni.h"
 #include "watchlist/Module1.h"
 
-namespace kelvoran::settings
-{
+namespace kelvoran::settings {
 
 using namespace kelvoran::Module1;
 

@@ -3,8 +3,7 @@
 // file, where the server itself reads them.
 #include <QString>
 
-namespace kelvoran::settings
-{
+namespace kelvoran::settings {
 
 inline const QString kServerAddressValue = QStringLiteral("UTServerAddress");
 inline const QString kIniFileValue = QStringLiteral("UTIniFile");
@@ -12,7 +11,8 @@ inline const QString kFriendValue = QStringLiteral("Friend");
 inline const QString kEnemyValue = QStringLiteral("Enemy");
 inline const QString kGameFolderValue = QStringLiteral("Folder");
 
-struct SettingsFields {
+struct SettingsFields
+{
     QString iniFile;
     QString ipAddress;
     QString portNumber;

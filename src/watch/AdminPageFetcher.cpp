@@ -2,8 +2,7 @@
 
 #include "platform/Windows1252.h"
 
-namespace kelvoran::watch
-{
+namespace kelvoran::watch {
 
 QString AdminPageFetcher(platform::HttpClient &http, const QString &user, const QString &password,
                          const QString &address, const QString &port)

@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <vector>
 
-namespace kelvoran::watch
-{
+namespace kelvoran::watch {
 
-namespace
-{
+namespace {
 
 // The page is not parsed as HTML: players are cut out between these fixed, case-sensitive
 // markers. Every search below works on 0-based positions and gets -1 for "not found".

@@ -6,8 +6,7 @@
 
 #include <QSet>
 
-namespace kelvoran::watch
-{
+namespace kelvoran::watch {
 
 using namespace kelvoran::Module1;
 

@@ -8,12 +8,12 @@
 #include <QString>
 #include <QStringList>
 
-namespace kelvoran::watch
-{
+namespace kelvoran::watch {
 
 // The texts of the window's fields that a poll uses, read when the cycle starts. Nothing can
 // change them while a cycle runs: the cycle holds the one GUI thread until it ends.
-struct WatchFields {
+struct WatchFields
+{
     QString adminName;
     QString password;
     QString ipAddress;

@@ -7,14 +7,12 @@
 #include <limits>
 #include <optional>
 
-namespace kelvoran::Module1
-{
+namespace kelvoran::Module1 {
 
 using platform::KeyHandle;
 using platform::kNoKey;
 
-namespace
-{
+namespace {
 
 Hive g_hive = nullptr;
 

@@ -34,10 +34,9 @@ inline const RegPath kChecklistKey{QStringLiteral("Software"), QStringLiteral("K
                                    QStringLiteral("checklist")};
 inline const RegPath kChecklistWalkKey{QStringLiteral("Software"), QStringLiteral("Kelvoran"),
                                        QStringLiteral("Checklist")};
-inline const RegPath kGameInstallKey{QStringLiteral("Software"),
-                                     QStringLiteral("Unreal Technology"),
-                                     QStringLiteral("Installed Apps"),
-                                     QStringLiteral("UnrealTournament")};
+inline const RegPath kGameInstallKey{
+    QStringLiteral("Software"), QStringLiteral("Unreal Technology"),
+    QStringLiteral("Installed Apps"), QStringLiteral("UnrealTournament")};
 
 // `parent` with `name` appended as one component.
 RegPath subPath(const RegPath &parent, const QString &name);

@@ -1,7 +1,6 @@
 #include "watchlist/WatchList.h"
 
-namespace kelvoran::Module1
-{
+namespace kelvoran::Module1 {
 
 QStringList enumregkey(const RegPath &path)
 {

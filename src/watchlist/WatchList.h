@@ -5,8 +5,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace kelvoran::Module1
-{
+namespace kelvoran::Module1 {
 
 inline const QString kAnnounceValue = QStringLiteral("Annouce");
 inline const QString kArmed = QStringLiteral("YES");

@@ -13,10 +13,10 @@
 
 using namespace kelvoran;
 
-namespace
-{
+namespace {
 
-struct Levels {
+struct Levels
+{
     double rms = -1;
     double maximum = -1;
 };

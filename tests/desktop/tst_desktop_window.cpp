@@ -11,6 +11,7 @@
 #include "watchlist/WatchList.h"
 
 #include <QLineEdit>
+#include <QMenu>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -22,8 +23,7 @@ using kelvoran::app::frmMain;
 using kelvoran::test::FakeGameServer;
 using kelvoran::test::SinkRecorder;
 
-namespace
-{
+namespace {
 
 bool run(const QString &program, const QStringList &args, QByteArray *out = nullptr)
 {

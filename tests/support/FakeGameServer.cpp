@@ -17,11 +17,9 @@
 #include <thread>
 #include <unistd.h>
 
-namespace kelvoran::test
-{
+namespace kelvoran::test {
 
-namespace
-{
+namespace {
 
 using Clock = std::chrono::steady_clock;
 
@@ -91,7 +89,8 @@ QString playerRow(const FakePlayer &player, int id)
     return row;
 }
 
-struct Config {
+struct Config
+{
     QString user;
     QString password;
     QList<FakePlayer> players;
@@ -99,7 +98,8 @@ struct Config {
     QByteArray rawBody;
 };
 
-struct Login {
+struct Login
+{
     QString user;
     QString password;
 };
@@ -143,7 +143,8 @@ QByteArray requestTarget(const QByteArray &head)
 
 } // namespace
 
-struct FakeGameServer::Impl {
+struct FakeGameServer::Impl
+{
     int listenFd = -1;
     int wakeRead = -1;
     int wakeWrite = -1;

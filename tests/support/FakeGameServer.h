@@ -12,9 +12,9 @@ namespace kelvoran::test {
 
 struct FakePlayer
 {
-    QString name;
-    QString ip;
-    QString team;          // empty in deathmatch
+    QString name{};
+    QString ip{};
+    QString team{}; // empty in deathmatch
     int ping = 40;
     int score = 0;
     bool bot = false;       // no kick/ban cells, "&nbsp;(Bot)" after the name, empty IP cell

@@ -1,17 +1,38 @@
 #include "ModalAnswer.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 
-namespace kelvoran::test
+namespace kelvoran::test {
+
+namespace {
+QList<QPointer<QTimer>> &pending()
 {
+    static QList<QPointer<QTimer>> timers;
+    return timers;
+}
+} // namespace
+
+void cancelPendingAnswers()
+{
+    for (const QPointer<QTimer> &t : std::as_const(pending())) {
+        if (t) {
+            t->stop();
+            t->deleteLater();
+        }
+    }
+    pending().clear();
+}
 
 void answerNextModal(std::function<void(QWidget *dialog)> answer, int timeoutMs)
 {
     auto *timer = new QTimer(qApp);
+    pending().append(timer);
     auto remaining = std::make_shared<int>(timeoutMs / 10);
     QObject::connect(timer, &QTimer::timeout, timer, [timer, remaining, answer]() {
         QWidget *modal = QApplication::activeModalWidget();

@@ -5,8 +5,7 @@
 #include <QStringList>
 #include <functional>
 
-namespace kelvoran::test
-{
+namespace kelvoran::test {
 
 class RecordingSoundPlayer final : public platform::SoundPlayer
 {

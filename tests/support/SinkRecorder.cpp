@@ -3,8 +3,7 @@
 #include <QRegularExpression>
 #include <csignal>
 
-namespace kelvoran::test
-{
+namespace kelvoran::test {
 
 QString SinkRecorder::sinkName()
 {

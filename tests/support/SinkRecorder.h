@@ -3,10 +3,10 @@
 #include <QProcess>
 #include <QString>
 
-namespace kelvoran::test
-{
+namespace kelvoran::test {
 
-struct SoundStats {
+struct SoundStats
+{
     bool ok = false;         // sox could read the recording
     double seconds = 0;      // length of the recording
     double rmsAmplitude = 0; // 0 for silence

@@ -2,8 +2,7 @@
 
 #include "watchlist/Module1.h"
 
-namespace kelvoran::test
-{
+namespace kelvoran::test {
 
 TempStore::TempStore() : m_filePath(m_dir.filePath(QStringLiteral("kelvoran/registry.sqlite3")))
 {

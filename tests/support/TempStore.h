@@ -7,8 +7,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
-namespace kelvoran::test
-{
+namespace kelvoran::test {
 
 class TempStore
 {

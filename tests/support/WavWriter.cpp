@@ -6,10 +6,8 @@
 #include <cmath>
 #include <numbers>
 
-namespace kelvoran::test
-{
-namespace
-{
+namespace kelvoran::test {
+namespace {
 
 void put16(QByteArray &out, quint16 v)
 {

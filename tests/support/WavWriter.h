@@ -3,8 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-namespace kelvoran::test
-{
+namespace kelvoran::test {
 
 // A sine tone as a complete WAV file (PCM, 16 bits, every channel the same tone).
 QByteArray makeSineWav(double seconds, int rate = 22050, int channels = 1, double freqHz = 440,
