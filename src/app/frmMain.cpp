@@ -326,8 +326,17 @@ void frmMain::Form_Resize()
         return;
     // Hidden, the window comes back only through the tray icon; with no tray to hold the icon it
     // stays minimised in the task bar instead.
-    if (QSystemTrayIcon::isSystemTrayAvailable() && trayRecord->isVisible())
-        hide();
+    // The hide waits for the event loop: showMinimized() shows the window again after the state
+    // change that brought us here.
+    if (QSystemTrayIcon::isSystemTrayAvailable() && trayRecord->isVisible()) {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (windowState() & Qt::WindowMinimized)
+                    hide();
+            },
+            Qt::QueuedConnection);
+    }
     setTimerInterval(kPollIntervalMs);
 }
 
