@@ -2,13 +2,13 @@
 // and how each entry's flag moves from visit to visit.
 #include "FakeGameServer.h"
 #include "RecordingSoundPlayer.h"
+#include "TempStore.h"
 #include "platform/HttpClient.h"
 #include "platform/RegistryStore.h"
 #include "watch/ServerWatch.h"
 #include "watchlist/Module1.h"
 #include "watchlist/WatchList.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace kelvoran;
@@ -26,8 +26,7 @@ class PollCycleTest : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    std::unique_ptr<platform::RegistryStore> m_store;
+    std::unique_ptr<test::TempStore> m_store;
     FakeGameServer m_server;
     platform::CurlHttpClient m_http;
     test::RecordingSoundPlayer m_sound;
@@ -80,25 +79,18 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
         m_server.setCredentials(QStringLiteral("admin"), QStringLiteral("secret"));
     }
 
     void init()
     {
-        static int n = 0;
-        m_store = std::make_unique<platform::RegistryStore>(
-            m_dir.filePath(QStringLiteral("store%1.sqlite3").arg(++n)));
-        setHive(m_store.get());
+        m_store = std::make_unique<test::TempStore>();
+        QVERIFY(m_store->isValid());
         m_sound.played.clear();
         m_sound.onPlay = nullptr;
     }
 
-    void cleanup()
-    {
-        setHive(nullptr);
-        m_store.reset();
-    }
+    void cleanup() { m_store.reset(); }
 
     void visits_data()
     {
@@ -246,10 +238,10 @@ private slots:
         watch::ServerWatch watcher(m_http, m_sound);
         watcher.PollCycle(fields()); // P1 and P2 announced
         QCOMPARE(m_sound.played.size(), 2);
-        const quint64 before = m_store->committedWrites();
+        const quint64 before = (*m_store)->committedWrites();
         watcher.PollCycle(fields());
         watcher.PollCycle(fields());
-        QCOMPARE(m_store->committedWrites(), before);
+        QCOMPARE((*m_store)->committedWrites(), before);
         QCOMPARE(m_sound.played.size(), 2);
     }
 

@@ -67,18 +67,18 @@ void PulseSoundPlayer::playSync(const QString &path)
     if (frames <= 0)
         return; // a header without sound data: nothing to hear
 
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_S16NE; // what sf_readf_short delivers (S16LE on this hardware)
-    spec.rate = uint32_t(info.samplerate);
-    spec.channels = uint8_t(info.channels);
+    pa_sample_spec sampleSpec{};
+    sampleSpec.format = PA_SAMPLE_S16NE; // what sf_readf_short delivers (S16LE on this hardware)
+    sampleSpec.rate = uint32_t(info.samplerate);
+    sampleSpec.channels = uint8_t(info.channels);
     // Multi-channel WAV files keep their channels in the WAVE_FORMAT_EXTENSIBLE order.
     pa_channel_map map;
     const pa_channel_map *mapPtr =
-        pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_WAVEEX);
+        pa_channel_map_init_extend(&map, sampleSpec.channels, PA_CHANNEL_MAP_WAVEEX);
 
     int error = 0;
     std::unique_ptr<pa_simple, PulseCloser> stream(
-        pa_simple_new(nullptr, "Kelvoran", PA_STREAM_PLAYBACK, nullptr, "Kelvoran", &spec, mapPtr,
+        pa_simple_new(nullptr, "Kelvoran", PA_STREAM_PLAYBACK, nullptr, "Kelvoran", &sampleSpec, mapPtr,
                       nullptr, &error));
     if (!stream) {
         qCWarning(lcKelvoran).noquote()

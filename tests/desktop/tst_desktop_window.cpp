@@ -3,6 +3,7 @@
 // watched friend's visit is heard in the sound server's recording.
 #include "FakeGameServer.h"
 #include "SinkRecorder.h"
+#include "TempStore.h"
 #include "app/frmMain.h"
 #include "platform/HttpClient.h"
 #include "platform/RegistryStore.h"
@@ -88,7 +89,7 @@ class DesktopWindowTest : public QObject
 
 private:
     QTemporaryDir m_dir;
-    std::unique_ptr<platform::RegistryStore> m_store;
+    std::unique_ptr<test::TempStore> m_store;
 
 private slots:
     void initTestCase()
@@ -101,17 +102,11 @@ private slots:
 
     void init()
     {
-        static int n = 0;
-        m_store = std::make_unique<platform::RegistryStore>(
-            m_dir.filePath(QStringLiteral("reg%1.sqlite3").arg(++n)));
-        setHive(m_store.get());
+        m_store = std::make_unique<test::TempStore>();
+        QVERIFY(m_store->isValid());
     }
 
-    void cleanup()
-    {
-        setHive(nullptr);
-        m_store.reset();
-    }
+    void cleanup() { m_store.reset(); }
 
     void minimiseHidesAndTheTrayIconBringsItBack()
     {
