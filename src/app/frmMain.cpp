@@ -56,27 +56,21 @@ W *place(QWidget *parent, const char *name, int left, int top, int width, int he
 }
 
 // Tahoma, as the window was laid out for. Debian's fonts-wine ships a free Tahoma that fontconfig
-// does not list; it is loaded from there when no other Tahoma is installed.
-bool haveTahoma()
-{
-    static const bool have = [] {
-        if (QFontDatabase::families().contains(QStringLiteral("Tahoma")))
-            return true;
-        for (const char *file :
-             {"/usr/share/wine/fonts/tahoma.ttf", "/usr/local/share/wine/fonts/tahoma.ttf"}) {
-            if (QFile::exists(QLatin1String(file)) &&
-                QFontDatabase::addApplicationFont(QLatin1String(file)) >= 0)
-                break;
-        }
-        return QFontDatabase::families().contains(QStringLiteral("Tahoma"));
-    }();
-    return have;
-}
-
+// does not list; it is loaded from there when present. Where no Tahoma exists, fontconfig gives
+// the default sans-serif face for the name. (Asking the font database for its families instead
+// would cost a full scan of the installed fonts at every start.)
 QFont windowFont()
 {
-    QFont font = haveTahoma() ? QFont(QStringLiteral("Tahoma"))
-                              : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    static const bool loaded = [] {
+        for (const char *file :
+             {"/usr/share/wine/fonts/tahoma.ttf", "/usr/local/share/wine/fonts/tahoma.ttf"}) {
+            if (QFile::exists(QLatin1String(file)))
+                return QFontDatabase::addApplicationFont(QLatin1String(file)) >= 0;
+        }
+        return false;
+    }();
+    Q_UNUSED(loaded);
+    QFont font(QStringLiteral("Tahoma"));
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(8.25);
     font.setWeight(QFont::Normal);
@@ -219,6 +213,13 @@ void frmMain::buildControls()
     // of the Tab order.
     lstIP->setEnabled(false);
     lstIP->setFocusPolicy(Qt::NoFocus);
+    // Greyed out, it still shows which addresses the name list's selection has picked.
+    QPalette mirrored = lstIP->palette();
+    mirrored.setColor(QPalette::Disabled, QPalette::Highlight,
+                      mirrored.color(QPalette::Active, QPalette::Highlight).lighter(160));
+    mirrored.setColor(QPalette::Disabled, QPalette::HighlightedText,
+                      mirrored.color(QPalette::Active, QPalette::Text));
+    lstIP->setPalette(mirrored);
 
     // Tab order by the layout's tab indexes.
     const QList<QWidget *> tabOrder{txtINIfile,     Command1,       txtIPAddress,   txtPortNumber,
