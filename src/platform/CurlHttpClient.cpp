@@ -1,34 +1,71 @@
 #include "platform/HttpClient.h"
 
 #include "platform/Log.h"
+#include "platform/RuntimeLibrary.h"
 #include "platform/Windows1252.h"
 
 #include <QUrl>
 
-#include <algorithm>
+// libcurl is called through pointers looked up at run time; its type-checking macros would wrap
+// curl_easy_setopt by name and cannot stand in front of a pointer.
+#define CURL_DISABLE_TYPECHECK
 #include <curl/curl.h>
+
+#include <algorithm>
 #include <memory>
 
 namespace kelvoran::platform {
 
 namespace {
 
-// libcurl's global set-up must run once before the first handle is made; a function-local
-// static makes that safe when the first two fetches start on different threads.
-bool ensureCurlReady()
+// The libcurl functions in use, from libcurl.so.4 opened at the first fetch.
+struct CurlApi
 {
-    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    return ready;
+    decltype(&curl_global_init) global_init = nullptr;
+    decltype(&curl_easy_init) easy_init = nullptr;
+    decltype(&curl_easy_setopt) easy_setopt = nullptr; // variadic, as declared
+    decltype(&curl_easy_perform) easy_perform = nullptr;
+    decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
+    decltype(&curl_easy_strerror) easy_strerror = nullptr;
+    decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+    decltype(&curl_slist_append) slist_append = nullptr;
+    decltype(&curl_slist_free_all) slist_free_all = nullptr;
+    QString error; // empty when libcurl is ready for use
+};
+
+// Opens libcurl and runs its global set-up, which must come once before the first handle is
+// made; the function-local static makes that safe when the first two fetches start on different
+// threads.
+const CurlApi &curl()
+{
+    static const CurlApi api = [] {
+        CurlApi a;
+        RuntimeLibrary library(QStringLiteral("curl"), 4);
+        library.resolve("curl_global_init", a.global_init);
+        library.resolve("curl_easy_init", a.easy_init);
+        library.resolve("curl_easy_setopt", a.easy_setopt);
+        library.resolve("curl_easy_perform", a.easy_perform);
+        library.resolve("curl_easy_getinfo", a.easy_getinfo);
+        library.resolve("curl_easy_strerror", a.easy_strerror);
+        library.resolve("curl_easy_cleanup", a.easy_cleanup);
+        library.resolve("curl_slist_append", a.slist_append);
+        library.resolve("curl_slist_free_all", a.slist_free_all);
+        a.error = library.error();
+        if (a.error.isEmpty() && a.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
+            a.error = QStringLiteral("its global set-up failed");
+        return a;
+    }();
+    return api;
 }
 
 struct EasyDeleter
 {
-    void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
+    void operator()(CURL *handle) const { curl().easy_cleanup(handle); }
 };
 
 struct SlistDeleter
 {
-    void operator()(curl_slist *list) const { curl_slist_free_all(list); }
+    void operator()(curl_slist *list) const { curl().slist_free_all(list); }
 };
 
 struct Transfer
@@ -76,21 +113,21 @@ QString urlForLog(const QString &url)
 
 } // namespace
 
-CurlHttpClient::CurlHttpClient()
-{
-    ensureCurlReady();
-}
+// Nothing of libcurl is touched here: it is opened by the first get().
+CurlHttpClient::CurlHttpClient() = default;
 
 CurlHttpClient::~CurlHttpClient() = default;
 
 bool CurlHttpClient::get(const QString &url, const QString &user, const QString &password,
                          const ChunkSink &onChunk)
 {
-    if (!ensureCurlReady()) {
-        qCWarning(lcKelvoran) << "page fetch: libcurl could not be initialised";
+    const CurlApi &api = curl();
+    if (!api.error.isEmpty()) {
+        qCWarning(lcKelvoran).noquote()
+            << "page fetch from" << urlForLog(url) << "failed: libcurl is not usable:" << api.error;
         return false;
     }
-    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+    std::unique_ptr<CURL, EasyDeleter> easy(api.easy_init());
     if (!easy) {
         qCWarning(lcKelvoran) << "page fetch: no libcurl handle";
         return false;
@@ -102,42 +139,42 @@ bool CurlHttpClient::get(const QString &url, const QString &user, const QString 
     const QByteArray userBytes = toWindows1252(user);
     const QByteArray passwordBytes = toWindows1252(password);
 
-    curl_slist *rawHeaders = curl_slist_append(nullptr, "Cache-Control: no-cache");
-    rawHeaders = rawHeaders ? curl_slist_append(rawHeaders, "Pragma: no-cache") : nullptr;
+    curl_slist *rawHeaders = api.slist_append(nullptr, "Cache-Control: no-cache");
+    rawHeaders = rawHeaders ? api.slist_append(rawHeaders, "Pragma: no-cache") : nullptr;
     std::unique_ptr<curl_slist, SlistDeleter> headers(rawHeaders);
 
     Transfer transfer;
     transfer.sink = &onChunk;
     char errorText[CURL_ERROR_SIZE] = {};
 
-    curl_easy_setopt(h, CURLOPT_URL, urlBytes.constData());
+    api.easy_setopt(h, CURLOPT_URL, urlBytes.constData());
 #if LIBCURL_VERSION_NUM >= 0x075500
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
+    api.easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
 #else
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS, long(CURLPROTO_HTTP));
+    api.easy_setopt(h, CURLOPT_PROTOCOLS, long(CURLPROTO_HTTP));
 #endif
-    curl_easy_setopt(h, CURLOPT_USERAGENT, "VB OpenUrl");
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, kTransferTimeoutMs);
-    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, long(kChunkSize));
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
+    api.easy_setopt(h, CURLOPT_USERAGENT, "VB OpenUrl");
+    api.easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    api.easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    api.easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    api.easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+    api.easy_setopt(h, CURLOPT_TIMEOUT_MS, kTransferTimeoutMs);
+    api.easy_setopt(h, CURLOPT_BUFFERSIZE, long(kChunkSize));
+    api.easy_setopt(h, CURLOPT_WRITEFUNCTION, &onBody);
+    api.easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+    api.easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
     // The login travels in the Authorization header, never in the URL, so no character of the
     // password can move the request elsewhere. With both fields empty no login is presented.
     if (!user.isEmpty() || !password.isEmpty()) {
-        curl_easy_setopt(h, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
-        curl_easy_setopt(h, CURLOPT_USERNAME, userBytes.constData());
-        curl_easy_setopt(h, CURLOPT_PASSWORD, passwordBytes.constData());
+        api.easy_setopt(h, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
+        api.easy_setopt(h, CURLOPT_USERNAME, userBytes.constData());
+        api.easy_setopt(h, CURLOPT_PASSWORD, passwordBytes.constData());
     }
 
-    const CURLcode result = curl_easy_perform(h);
+    const CURLcode result = api.easy_perform(h);
 
     long status = 0;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    api.easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     const bool answered = status != 0 || transfer.delivered > 0;
 
     if (transfer.capped) {
@@ -149,7 +186,7 @@ bool CurlHttpClient::get(const QString &url, const QString &user, const QString 
         return true;
 
     const QString detail = errorText[0] ? QString::fromLocal8Bit(errorText)
-                                        : QString::fromLatin1(curl_easy_strerror(result));
+                                        : QString::fromLatin1(api.easy_strerror(result));
     if (transfer.sinkFailed) {
         qCWarning(lcKelvoran).noquote()
             << "page fetch from" << urlForLog(url) << "ended: the page could not be stored";
