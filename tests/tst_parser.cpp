@@ -47,44 +47,18 @@ QString realPage(const QList<FakePlayer> &players)
     return kelvoran::platform::fromWindows1252(FakeGameServer::playersPage(players));
 }
 
-FakePlayer human(const QString &name, const QString &ip, const QString &team = QString(),
-                 int score = 0)
+// Each row as "name/ip", or "no table" when the parser found none.
+QStringList rowsOf(const PlayerTable &table)
 {
-    FakePlayer p;
-    p.name = name;
-    p.ip = ip;
-    p.team = team;
-    p.score = score;
-    return p;
-}
-
-FakePlayer bot(const QString &name, const QString &team = QString())
-{
-    FakePlayer p;
-    p.name = name;
-    p.team = team;
-    p.bot = true;
-    return p;
-}
-
-QStringList namesOf(const QList<PlayerRow> &rows)
-{
-    QStringList names;
-    for (const PlayerRow &row : rows)
-        names << row.name;
-    return names;
-}
-
-QStringList ipsOf(const QList<PlayerRow> &rows)
-{
-    QStringList ips;
-    for (const PlayerRow &row : rows)
-        ips << row.ip;
-    return ips;
+    if (!table)
+        return {QStringLiteral("no table")};
+    QStringList rows;
+    for (const PlayerRow &row : *table)
+        rows << row.name + QLatin1Char('/') + row.ip;
+    return rows;
 }
 
 } // namespace
-
 class TestPlayerTableParser : public QObject
 {
     Q_OBJECT
@@ -92,252 +66,141 @@ class TestPlayerTableParser : public QObject
 private slots:
     void workedExample()
     {
-        // One row of exactly 287 characters, laid out position by position.
+        // One row of exactly 287 characters: the name cell, then four centred cells.
         QString section = QStringLiteral(R"(<tr><td width="1%"><input type="checkbox" name="X" )");
-        section = section.leftJustified(60, QLatin1Char(' '));
-        section += kNameMarker;
-        section += QStringLiteral("Big&nbsp;Bob</div>");
-        const QString boundary = QStringLiteral("</td><td><div ");
-        QCOMPARE(boundary.size(), 14);
-        for (const QString &text : {QStringLiteral("c1"), QStringLiteral("c2"),
-                                    QStringLiteral("c3"), QStringLiteral("10.0.0.7")}) {
-            section +=
-                boundary + QStringLiteral(R"(align="center">)") + text + QStringLiteral("</div>");
-        }
+        section = section.leftJustified(60, QLatin1Char(' ')) + kNameMarker +
+                  QStringLiteral("Big&nbsp;Bob</div>");
+        for (const char *text : {"c1", "c2", "c3", "10.0.0.7"})
+            section += QStringLiteral(R"(</td><td><div align="center">)") + QLatin1String(text) +
+                       QStringLiteral("</div>");
         section += QStringLiteral("</td></tr>");
         QCOMPARE(section.size(), 287);
 
-        // The 1-based positions the searches meet on the way.
-        const auto at = [&section](const QString &what, int from) {
-            return section.indexOf(what, from - 1) + 1;
-        };
-        const QString div = QStringLiteral("</div>");
-        const QString centre = QStringLiteral(R"(align="center">)");
-        QCOMPARE(at(kNameMarker, 1), 61);
-        QCOMPARE(at(div, 106), 118);
-        QCOMPARE(at(centre, 118), 138);
-        QCOMPARE(at(centre, 139), 175);
-        QCOMPARE(at(centre, 176), 212);
-        QCOMPARE(at(centre, 213), 249);
-        QCOMPARE(at(div, 250), 272);
-        QCOMPARE(section.mid(263, 8), QStringLiteral("10.0.0.7"));
-        QCOMPARE(at(kNameMarker, 62), 0);
-
-        const QString page = QStringLiteral("<html><body><table>\r\n<tr>\r\n<td>Name</td>\r\n"
-                                            "</tr>\r\n") +
-                             section + QStringLiteral("</table></body></html>");
-        const PlayerTable table = PlayerTableParser(page);
-        QVERIFY(table.has_value());
-        QCOMPARE(*table,
-                 (QList<PlayerRow>{{QStringLiteral("BigBob"), QStringLiteral("10.0.0.7")}}));
+        const QString page =
+            QStringLiteral("<html><body><table>\r\n<tr>\r\n<td>Name</td>\r\n</tr>\r\n") + section +
+            QStringLiteral("</table></body></html>");
+        QCOMPARE(rowsOf(PlayerTableParser(page)), QStringList{"BigBob/10.0.0.7"});
     }
 
     void scrape_data()
     {
         QTest::addColumn<QString>("page");
-        QTest::addColumn<bool>("hasTable");
-        QTest::addColumn<QStringList>("names");
-        QTest::addColumn<QStringList>("ips");
+        QTest::addColumn<QStringList>("rows");
+        const auto row = [](const char *name, const QString &page, const QStringList &rows) {
+            QTest::newRow(name) << page << rows;
+        };
+        const QStringList none{"no table"};
+        const QString alice = playerRow("Alice", "10.0.0.1", 1);
+        const QString bob = playerRow("Bob", "10.0.0.2", 2);
+        const QStringList both{"Alice/10.0.0.1", "Bob/10.0.0.2"};
 
-        const QString alice = playerRow(QStringLiteral("Alice"), QStringLiteral("10.0.0.1"), 1);
-        const QString bob = playerRow(QStringLiteral("Bob"), QStringLiteral("10.0.0.2"), 2);
-
-        QTest::newRow("empty page") << QString() << false << QStringList() << QStringList();
-        QTest::newRow("no row start")
-            << QStringLiteral("<html><table><tr>\n<td>Name</td></tr></table></html>") << false
-            << QStringList() << QStringList();
-        QTest::newRow("row start in capitals")
-            << tablePage(alice).replace(QStringLiteral("<tr><td"), QStringLiteral("<TR><TD"))
-            << false << QStringList() << QStringList();
-        QTest::newRow("name marker in capitals")
-            << tablePage(alice).replace(kNameMarker, kNameMarker.toUpper()) << true << QStringList()
-            << QStringList();
-        QTest::newRow("table without name marker")
-            << QStringLiteral("<table><tr><td>Name</td><td>IP</td></tr></table>") << true
-            << QStringList() << QStringList();
-        QTest::newRow("name marker after the table end")
-            << QStringLiteral("<table><tr><td>Name</td></tr></table>\r\n<table>") + alice +
-                   QStringLiteral("</table>")
-            << true << QStringList() << QStringList();
-        QTest::newRow("one player")
-            << tablePage(alice) << true << QStringList{"Alice"} << QStringList{"10.0.0.1"};
-        QTest::newRow("page order kept")
-            << tablePage(playerRow("Zed", "1.1.1.1") + playerRow("alpha", "2.2.2.2") +
-                         playerRow("Mid", "3.3.3.3"))
-            << true << QStringList{"Zed", "alpha", "Mid"}
-            << QStringList{"1.1.1.1", "2.2.2.2", "3.3.3.3"};
-        QTest::newRow("every &nbsp; deleted")
-            << tablePage(playerRow("&nbsp;Big&nbsp;&nbsp;Bob&nbsp;", "10.0.0.7")) << true
-            << QStringList{"BigBob"} << QStringList{"10.0.0.7"};
-        QTest::newRow("other entities stay undecoded")
-            << tablePage(playerRow("Tom&amp;Jerry&lt;3&#233;&nbspX&NBSP;", "10.0.0.8")) << true
-            << QStringList{"Tom&amp;Jerry&lt;3&#233;&nbspX&NBSP;"} << QStringList{"10.0.0.8"};
-        QTest::newRow("deletion is one pass")
-            << tablePage(playerRow("&&nbsp;nbsp;", "10.0.0.9")) << true << QStringList{"&nbsp;"}
-            << QStringList{"10.0.0.9"};
-        QTest::newRow("markup in the name cell stays")
-            << tablePage(playerRow("<b>Bob</b>", "10.0.0.2")) << true << QStringList{"<b>Bob</b>"}
-            << QStringList{"10.0.0.2"};
-        QTest::newRow("IP cell taken unchanged")
-            << tablePage(playerRow("Ann", " 10.0.0.3:7778 &nbsp;")) << true << QStringList{"Ann"}
-            << QStringList{" 10.0.0.3:7778 &nbsp;"};
-        QTest::newRow("empty IP cell")
-            << tablePage(playerRow("Ann", "")) << true << QStringList{"Ann"} << QStringList{""};
-        QTest::newRow("name holding a cell end")
-            << tablePage(playerRow("a</div>b", "10.0.0.4")) << true << QStringList{"a"}
-            << QStringList{"10.0.0.4"};
-        QTest::newRow("name holding a centre marker")
-            << tablePage(playerRow(R"(align="center">x)", "10.0.0.5")) << true
-            << QStringList{R"(align="center">x)"} << QStringList{"10.0.0.5"};
-        QTest::newRow("extra centred cell in a row")
-            << tablePage(QString(alice).replace("</tr>", centreCell("extra") + "</tr>") + bob)
-            << true << QStringList{"Alice", "Bob"} << QStringList{"10.0.0.1", "10.0.0.2"};
-        QTest::newRow("name marker inside a name cell")
-            << tablePage(playerRow("A" + kNameMarker + "B", "9.9.9.9")) << true
-            << QStringList{R"(Avalue="ban">)", "B"} << QStringList{"9.9.9.9", "9.9.9.9"};
+        row("empty page", QString(), none);
+        row("no row start", "<html><table><tr>\n<td>Name</td></tr></table></html>", none);
+        row("row start in capitals", tablePage(alice).replace("<tr><td", "<TR><TD"), none);
+        row("name marker in capitals", tablePage(alice).replace(kNameMarker, kNameMarker.toUpper()),
+            {});
+        row("table without name marker", "<table><tr><td>Name</td><td>IP</td></tr></table>", {});
+        row("name marker after the table end",
+            "<table><tr><td>Name</td></tr></table>\r\n<table>" + alice + "</table>", {});
+        row("page order kept",
+            tablePage(playerRow("Zed", "1.1.1.1") + playerRow("alpha", "2.2.2.2") +
+                      playerRow("Mid", "3.3.3.3")),
+            {"Zed/1.1.1.1", "alpha/2.2.2.2", "Mid/3.3.3.3"});
+        row("every &nbsp; deleted",
+            tablePage(playerRow("&nbsp;Big&nbsp;&nbsp;Bob&nbsp;", "1.2.3.4")), {"BigBob/1.2.3.4"});
+        row("other entities stay undecoded",
+            tablePage(playerRow("Tom&amp;Jerry&lt;3&#233;&nbspX&NBSP;", "1.2.3.4")),
+            {"Tom&amp;Jerry&lt;3&#233;&nbspX&NBSP;/1.2.3.4"});
+        row("deletion is one pass", tablePage(playerRow("&&nbsp;nbsp;", "1.2.3.4")),
+            {"&nbsp;/1.2.3.4"});
+        row("markup in the name cell stays", tablePage(playerRow("<b>Bob</b>", "1.2.3.4")),
+            {"<b>Bob</b>/1.2.3.4"});
+        row("IP cell taken unchanged", tablePage(playerRow("Ann", " 10.0.0.3:7778 &nbsp;")),
+            {"Ann/ 10.0.0.3:7778 &nbsp;"});
+        row("empty IP cell", tablePage(playerRow("Ann", "")), {"Ann/"});
+        row("name holding a cell end", tablePage(playerRow("a</div>b", "1.2.3.4")), {"a/1.2.3.4"});
+        row("name holding a centre marker", tablePage(playerRow(R"(align="center">x)", "1.2.3.4")),
+            {R"(align="center">x/1.2.3.4)"});
+        row("extra centred cell in a row",
+            tablePage(QString(alice).replace("</tr>", centreCell("extra") + "</tr>") + bob), both);
+        row("name marker inside a name cell",
+            tablePage(playerRow("A" + kNameMarker + "B", "9.9.9.9")),
+            {R"(Avalue="ban">/9.9.9.9)", "B/9.9.9.9"});
 
         // Malformed tables end the scrape with the rows found so far.
-        QTest::newRow("row start without table end")
-            << QStringLiteral("<html><body><table>") + alice + bob << true
-            << QStringList{"Alice", "Bob"} << QStringList{"10.0.0.1", "10.0.0.2"};
-        QTest::newRow("name marker without cell end")
-            << tablePage(alice + QStringLiteral("<tr><td>") + kNameMarker +
-                         QStringLiteral("Trunc<td align=\"center\">1.2.3.4"))
-            << true << QStringList{"Alice"} << QStringList{"10.0.0.1"};
-        QTest::newRow("fewer than four centred cells")
-            << tablePage(alice + QString(bob).replace(centreCell("10.0.0.2"), QString())) << true
-            << QStringList{"Alice"} << QStringList{"10.0.0.1"};
-        QTest::newRow("IP cell without cell end")
-            << tablePage(alice + QString(bob).replace("10.0.0.2</div>", "10.0.0.2")) << true
-            << QStringList{"Alice"} << QStringList{"10.0.0.1"};
+        row("row start without table end", "<html><body><table>" + alice + bob, both);
+        row("name marker without cell end",
+            tablePage(alice + "<tr><td>" + kNameMarker + "Trunc<td align=\"center\">1.2.3.4"),
+            {"Alice/10.0.0.1"});
+        row("fewer than four centred cells",
+            tablePage(alice + QString(bob).replace(centreCell("10.0.0.2"), QString())),
+            {"Alice/10.0.0.1"});
+        row("IP cell without cell end",
+            tablePage(alice + QString(bob).replace("10.0.0.2</div>", "10.0.0.2")),
+            {"Alice/10.0.0.1"});
 
-        // Pages as the server writes them.
-        QTest::newRow("real page, deathmatch")
-            << realPage({human("zork", "192.168.1.20"), human("Alpha", "10.1.1.1"),
-                         human("beta", "172.16.0.5", {}, -3)})
-            << true << QStringList{"Alpha", "beta", "zork"}
-            << QStringList{"10.1.1.1", "172.16.0.5", "192.168.1.20"};
-        FakePlayer spectator = human("Watcher", "10.9.9.9");
-        spectator.spectator = true;
-        QTest::newRow("real page, team game with bot and spectator")
-            << realPage({human("Kira", "10.0.0.11", "Red", 25), bot("Loque", "Blue"), spectator,
-                         human("Dante", "10.0.0.12", "Blue", -2)})
-            << true << QStringList{"Dante", "Kira", "Watcher(Spectator)"}
-            << QStringList{"10.0.0.12", "10.0.0.11", "10.9.9.9"};
-        QTest::newRow("real page, raw & and < in names")
-            << realPage({human("A&B", "10.0.0.21"), human("<3_x", "10.0.0.22")}) << true
-            << QStringList{"<3_x", "A&B"} << QStringList{"10.0.0.22", "10.0.0.21"};
-        QTest::newRow("real page, bots only")
-            << realPage({bot("Xan"), bot("Malcolm")}) << true << QStringList() << QStringList();
-        QTest::newRow("real page, no players")
-            << realPage({}) << false << QStringList() << QStringList();
+        // Pages as the server writes them (sorted by name; bots have no IP cell).
+        row("real page, deathmatch",
+            realPage({{"zork", "192.168.1.20"}, {"Alpha", "10.1.1.1"}, {"beta", "172.16.0.5"}}),
+            {"Alpha/10.1.1.1", "beta/172.16.0.5", "zork/192.168.1.20"});
+        row("real page, team game with bot and spectator",
+            realPage({{"Kira", "10.0.0.11", "Red", 40, 25},
+                      {.name = "Loque", .team = "Blue", .bot = true},
+                      {.name = "Watcher", .ip = "10.9.9.9", .spectator = true},
+                      {"Dante", "10.0.0.12", "Blue", 40, -2}}),
+            {"Dante/10.0.0.12", "Kira/10.0.0.11", "Watcher(Spectator)/10.9.9.9"});
+        row("real page, raw & and < in names",
+            realPage({{"A&B", "10.0.0.21"}, {"<3_x", "10.0.0.22"}}),
+            {"<3_x/10.0.0.22", "A&B/10.0.0.21"});
+        row("real page, bots only",
+            realPage({{.name = "Xan", .bot = true}, {.name = "Mal", .bot = true}}), {});
+        row("real page, no players", realPage({}), none);
     }
 
     void scrape()
     {
         QFETCH(QString, page);
-        QFETCH(bool, hasTable);
-        QFETCH(QStringList, names);
-        QFETCH(QStringList, ips);
-
-        const PlayerTable table = PlayerTableParser(page);
-        QCOMPARE(table.has_value(), hasTable);
-        if (!table)
-            return;
-        QCOMPARE(namesOf(*table), names);
-        QCOMPARE(ipsOf(*table), ips);
-    }
-
-    void largePage_data()
-    {
-        QTest::addColumn<int>("rowCount");
-        QTest::newRow("300 rows") << 300;
-        QTest::newRow("1500 rows") << 1500;
+        QFETCH(QStringList, rows);
+        QCOMPARE(rowsOf(PlayerTableParser(page)), rows);
     }
 
     void largePage()
     {
-        QFETCH(int, rowCount);
-        // Built in descending name order, so page order differs from any sorted order.
+        // Hundreds of rows in descending name order, so page order differs from a sorted one.
         QString rows;
-        QStringList names;
-        QStringList ips;
-        for (int i = rowCount - 1; i >= 0; --i) {
-            const QString name = QStringLiteral("Player%1").arg(i, 4, 10, QLatin1Char('0'));
+        QStringList expected;
+        for (int i = 499; i >= 0; --i) {
+            const QString name = QStringLiteral("Player%1").arg(i, 3, 10, QLatin1Char('0'));
             const QString ip = QStringLiteral("10.%1.%2.1").arg(i / 256).arg(i % 256);
             rows += playerRow(name, ip, i);
-            names << name;
-            ips << ip;
+            expected << name + "/" + ip;
         }
         const QString page = tablePage(rows);
-        QVERIFY(page.size() > 32767);
-
-        const PlayerTable table = PlayerTableParser(page);
-        QVERIFY(table.has_value());
-        QCOMPARE(table->size(), rowCount);
-        QCOMPARE(namesOf(*table), names);
-        QCOMPARE(ipsOf(*table), ips);
+        QVERIFY(page.size() > 4 * 32767);
+        QCOMPARE(rowsOf(PlayerTableParser(page)), expected);
     }
 
-    void largeRealPage()
+    void manyRowsShareOneDistantLongCell()
     {
-        QList<FakePlayer> players;
-        QStringList names;
-        for (int i = 0; i < 400; ++i) {
-            FakePlayer p = human(QStringLiteral("P%1").arg(399 - i, 3, 10, QLatin1Char('0')),
-                                 QStringLiteral("10.0.%1.%2").arg(i / 100).arg(i % 100));
-            p.team = i % 2 ? QStringLiteral("Red") : QStringLiteral("Blue");
-            players << p;
-            names.prepend(p.name);
-        }
-        players.insert(17, bot(QStringLiteral("P100b")));
-        const QString page = realPage(players);
-        QVERIFY(page.size() > 32767);
-
-        const PlayerTable table = PlayerTableParser(page);
-        QVERIFY(table.has_value());
-        QCOMPARE(namesOf(*table), names);
-        QCOMPARE(table->at(0).ip, QStringLiteral("10.0.3.99"));
-        QCOMPARE(table->at(399).ip, QStringLiteral("10.0.0.0"));
-    }
-
-    void rowsShareDistantCells()
-    {
-        // Many name cells, then a long stretch of text, then one set of centred cells: every
-        // name pairs with the same IP cell.
+        // Many name cells, a long stretch of text, then one set of centred cells whose last one is
+        // long: every name pairs with that cell, and all rows hold one copy of it (a copy each
+        // would be 400 MB here). How long such a page takes is measured by bench_scrape.
         const int count = 2000;
+        const QString longCell(100000, QLatin1Char('y'));
         QString section = QStringLiteral("<table><tr><td>");
         for (int i = 0; i < count; ++i)
             section += kNameMarker + QStringLiteral("n%1</div>").arg(i);
         section += QString(100000, QLatin1Char('x'));
-        for (const char *text : {"t", "p", "s", "1.2.3.4"})
-            section += centreCell(QString::fromLatin1(text));
-        const PlayerTable table = PlayerTableParser(section + QStringLiteral("</table>"));
-        QVERIFY(table.has_value());
-        QCOMPARE(table->size(), count);
-        for (int i = 0; i < count; ++i) {
-            QCOMPARE(table->at(i).name, QStringLiteral("n%1").arg(i));
-            QCOMPARE(table->at(i).ip, QStringLiteral("1.2.3.4"));
-        }
-    }
-
-    void manyRowsEndInOneLongCell()
-    {
-        // Name markers back to back, then one row's worth of centred cells whose last one is
-        // long: every name but the last pairs with that long cell.
-        const int count = 2000;
-        const QString longCell = QString(100000, QLatin1Char('y'));
-        QString section =
-            QStringLiteral("<tr><td>") + kNameMarker.repeated(count) + QStringLiteral("</td>");
         for (const QString &text :
              {QStringLiteral("t"), QStringLiteral("p"), QStringLiteral("s"), longCell})
             section += centreCell(text);
         const PlayerTable table = PlayerTableParser(section + QStringLiteral("</table>"));
         QVERIFY(table.has_value());
-        QCOMPARE(table->size(), count - 1);
-        for (const PlayerRow &row : *table) {
-            QCOMPARE(row.name, QStringLiteral(R"(value="ban">)"));
-            QCOMPARE(row.ip, longCell);
+        QCOMPARE(table->size(), count);
+        QCOMPARE(table->at(0).ip, longCell);
+        for (int i = 0; i < count; ++i) {
+            QCOMPARE(table->at(i).name, QStringLiteral("n%1").arg(i));
+            QVERIFY(table->at(i).ip.constData() == table->at(0).ip.constData());
         }
     }
 };
