@@ -268,6 +268,21 @@ private slots:
         QFile::remove(ini);
     }
 
+    void startWithReadOnlyIniFile()
+    {
+        const QString ini = path("readonly.ini");
+        writeAll(ini, kServerIni);
+        QVERIFY(QFile::setPermissions(ini, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        storeSetting("UTIniFile", ini);
+        frmMain &w = open();
+        // The values are read; switching the web admin on cannot be written and changes nothing.
+        QCOMPARE(w.txtPortNumber->text(), QStringLiteral("7777"));
+        QCOMPARE(w.txtAdminName->text(), QStringLiteral("boss"));
+        QCOMPARE(readAll(ini), kServerIni);
+        QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
+        QFile::remove(ini);
+    }
+
     void webServerSwitch_data()
     {
         QTest::addColumn<QByteArray>("enabled");

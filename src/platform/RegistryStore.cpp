@@ -517,6 +517,15 @@ struct RegistryStore::Impl
         return n.sorted;
     }
 
+    // The named value of an open key, as the file holds it now; null when there is none.
+    const Value *valueOfOpenKey(KeyHandle key, const QString &name)
+    {
+        const OpenKey *h = handle(key);
+        if (!h || !sync() || !alive(h->id))
+            return nullptr;
+        return value(h->id, foldValueName(name));
+    }
+
     const Value *value(qint64 id, const QString &folded) const
     {
         auto it = values.constFind(ValueId(id, folded));
@@ -864,11 +873,7 @@ bool RegistryStore::setValue(KeyHandle key, const QString &name, quint32 type,
 
 bool RegistryStore::queryValueInfo(KeyHandle key, const QString &name, quint32 *type, quint32 *size)
 {
-    Impl &p = *d;
-    const OpenKey *h = p.handle(key);
-    if (!h || !p.sync() || !p.alive(h->id))
-        return false;
-    const Value *v = p.value(h->id, p.foldValueName(name));
+    const Value *v = d->valueOfOpenKey(key, name);
     if (!v)
         return false;
     if (type)
@@ -880,11 +885,7 @@ bool RegistryStore::queryValueInfo(KeyHandle key, const QString &name, quint32 *
 
 bool RegistryStore::queryValue(KeyHandle key, const QString &name, QByteArray *data)
 {
-    Impl &p = *d;
-    const OpenKey *h = p.handle(key);
-    if (!h || !p.sync() || !p.alive(h->id))
-        return false;
-    const Value *v = p.value(h->id, p.foldValueName(name));
+    const Value *v = d->valueOfOpenKey(key, name);
     if (!v)
         return false;
     if (data)
