@@ -37,9 +37,11 @@ void answerNextModal(std::function<void(QWidget *dialog)> answer, int timeoutMs)
     QObject::connect(timer, &QTimer::timeout, timer, [timer, remaining, answer]() {
         QWidget *modal = QApplication::activeModalWidget();
         if (modal && modal->isVisible()) {
+            // The answer may wait for events itself: the timer goes only after it has run.
             timer->stop();
+            const std::function<void(QWidget *)> run = answer;
+            run(modal);
             timer->deleteLater();
-            answer(modal);
             return;
         }
         if (--*remaining <= 0) {
