@@ -110,7 +110,8 @@ frmMain::frmMain(platform::HttpClient &http, platform::SoundPlayer &sound, QWidg
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(kTitle);
-    setWindowIcon(kelvoranIcon());
+    const QIcon icon = kelvoranIcon();
+    setWindowIcon(icon);
     setFont(windowFont());
     setFixedSize(px(7035), px(6090));
     buildControls();
@@ -128,7 +129,7 @@ frmMain::frmMain(platform::HttpClient &http, platform::SoundPlayer &sound, QWidg
     connect(mPopRestore, &QAction::triggered, this, &frmMain::mPopRestore_Click);
     connect(mPopExit, &QAction::triggered, this, &frmMain::mPopExit_Click);
 
-    trayRecord = new QSystemTrayIcon(kelvoranIcon(), this);
+    trayRecord = new QSystemTrayIcon(icon, this);
     trayRecord->setObjectName(QStringLiteral("trayRecord"));
     trayRecord->setToolTip(kTitle);
     trayRecord->setContextMenu(mPopupSys);
@@ -613,16 +614,18 @@ void frmMain::addFromList(QListWidget *list, const QString &friendPrompt, const 
             addEntry(kindPrefix(), typed);
         return;
     }
+    QStringList watched;
+    for (int j = 0; j < lstAdd->count(); ++j)
+        watched << lstAdd->item(j)->text();
     for (int i = 0; i < list->count(); ++i) {
         const QListWidgetItem *row = list->item(i);
         // A bot's address cell is empty: an entry without identifier would stand for every bot.
         if (!row->isSelected() || row->text().isEmpty())
             continue;
-        QStringList watched;
-        for (int j = 0; j < lstAdd->count(); ++j)
-            watched << lstAdd->item(j)->text();
-        if (!alreadyWatched(kindPrefix(), row->text(), watched))
+        if (!alreadyWatched(kindPrefix(), row->text(), watched)) {
             addEntry(kindPrefix(), row->text());
+            watched << kindPrefix() + row->text();
+        }
     }
 }
 
