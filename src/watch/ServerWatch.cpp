@@ -23,21 +23,16 @@ QStringView ServerWatch::identifierOf(const QString &subkeyName)
     return QStringView(subkeyName).mid(4);
 }
 
-PlayerTable ServerWatch::fetchTable(const WatchFields &fields)
+PlayerTable ServerWatch::currentPlayers(const WatchFields &fields)
 {
     const QString page = AdminPageFetcher(m_http, fields.adminName, fields.password,
                                           fields.ipAddress, fields.portNumber);
     return PlayerTableParser(page);
 }
 
-PlayerTable ServerWatch::currentPlayers(const WatchFields &fields)
-{
-    return fetchTable(fields);
-}
-
 void ServerWatch::PollCycle(const WatchFields &fields)
 {
-    const PlayerTable table = fetchTable(fields);
+    const PlayerTable table = currentPlayers(fields);
     if (!table) {
         resetToYES();
         return;

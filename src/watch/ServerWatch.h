@@ -51,8 +51,6 @@ public:
     static QStringView identifierOf(const QString &subkeyName);
 
 private:
-    PlayerTable fetchTable(const WatchFields &fields);
-
     platform::HttpClient &m_http;
     platform::SoundPlayer &m_sound;
     QStringList m_loaded;
