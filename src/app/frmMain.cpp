@@ -30,7 +30,6 @@
 namespace kelvoran::app {
 
 using namespace kelvoran::settings;
-using namespace kelvoran::Module1;
 
 namespace {
 
@@ -105,8 +104,10 @@ QString FileDialog::showOpen(QWidget *parent) const
     return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
 }
 
-frmMain::frmMain(platform::HttpClient &http, platform::SoundPlayer &sound, QWidget *parent)
-    : QWidget(parent), m_sound(sound), m_watch(http, sound)
+frmMain::frmMain(Module1 &registry, platform::HttpClient &http, platform::SoundPlayer &sound,
+                 platform::Notifier &notifier, QWidget *parent)
+    : QWidget(parent), m_registry(registry), m_sound(sound), m_watch(registry, sound, notifier),
+      m_pollFetch(http), m_showFetch(http)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(kTitle);
@@ -165,6 +166,7 @@ void frmMain::buildControls()
     Label4->setText(QStringLiteral("Password"));
     txtPassword = place<QLineEdit>(fraAdmin, "txtPassword", 5280, 1680, 1575, 285);
     txtPassword->setEchoMode(QLineEdit::Password);
+    txtPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // "*"
     Label5 = place<QLabel>(fraAdmin, "Label5", 120, 2160, 1935, 255);
     Label5->setText(QStringLiteral("Annouce Friend Wave File"));
     txtFriendWav = place<QLineEdit>(fraAdmin, "txtFriendWav", 2160, 2160, 3495, 285);
@@ -279,12 +281,12 @@ void frmMain::Form_Load()
 
     trayRecord->show();
 
-    txtINIfile->setText(storedSetting(kIniFileValue));
+    txtINIfile->setText(storedSetting(m_registry, kIniFileValue));
     if (!txtINIfile->text().isEmpty())
         readServerIni();
-    txtIPAddress->setText(storedSetting(kServerAddressValue));
-    txtFriendWav->setText(storedSetting(kFriendValue));
-    txtEnemyWav->setText(storedSetting(kEnemyValue));
+    txtIPAddress->setText(storedSetting(m_registry, kServerAddressValue));
+    txtFriendWav->setText(storedSetting(m_registry, kFriendValue));
+    txtEnemyWav->setText(storedSetting(m_registry, kEnemyValue));
 
     enumregkey(kChecklistKey);
 
@@ -297,6 +299,19 @@ void frmMain::Form_Load()
         for (QWidget *w : m_watchControls)
             w->setEnabled(true);
     }
+
+    // The field that took the focus when the window appeared holds its loaded text now: that is
+    // what a later edit is compared with. (If the window gets its focus only later, the first
+    // focus-in does the same.)
+    if (focusWidget())
+        runGotFocus(focusWidget());
+
+    const QString problem = m_registry.HKEY_LOCAL_MACHINE().problem();
+    if (!problem.isEmpty())
+        warnLater(
+            QStringLiteral("The file that keeps Kelvoran's settings and watch list, %1, %2.\n\n"
+                           "Kelvoran runs on, but nothing will be saved.")
+                .arg(m_registry.HKEY_LOCAL_MACHINE().filePath(), problem));
 }
 
 int frmMain::timerInterval() const
@@ -344,7 +359,11 @@ void frmMain::Form_Resize()
 
 void frmMain::Timer_Timer()
 {
-    m_watch.PollCycle(watchFields());
+    // The page comes in on a worker thread; a tick while it is still on its way starts nothing.
+    // The sound paths are taken when the page is in, as the announcements happen then.
+    m_pollFetch.start(watchFields(), [this](const watch::PlayerTable &table) {
+        m_watch.PollCycle(table, watchFields());
+    });
 }
 
 void frmMain::restoreWindow()
@@ -427,6 +446,9 @@ void frmMain::updateWatchControls()
     const bool usable = watchControlsUsable(cmdSaveSettings->text(), sevenFields());
     for (QWidget *w : m_watchControls)
         w->setEnabled(usable);
+    // Show Current Players waits for its page before it can be pressed again.
+    if (m_showFetch.isBusy())
+        cmdShowCurrent->setEnabled(false);
 }
 
 void frmMain::Command1_LostFocus()
@@ -459,35 +481,51 @@ KELVORAN_FIELD_HANDLERS(txtPassword)
 KELVORAN_FIELD_HANDLERS(txtPortNumber)
 #undef KELVORAN_FIELD_HANDLERS
 
+void frmMain::runGotFocus(QObject *field)
+{
+    const QList<std::pair<QObject *, void (frmMain::*)()>> handlers{
+        {txtAdminName, &frmMain::txtAdminName_GotFocus},
+        {txtEnemyWav, &frmMain::txtEnemyWav_GotFocus},
+        {txtFriendWav, &frmMain::txtFriendWav_GotFocus},
+        {txtINIfile, &frmMain::txtINIfile_GotFocus},
+        {txtIPAddress, &frmMain::txtIPAddress_GotFocus},
+        {txtPassword, &frmMain::txtPassword_GotFocus},
+        {txtPortNumber, &frmMain::txtPortNumber_GotFocus}};
+    for (const auto &[w, gotFocus] : handlers) {
+        if (w == field) {
+            (this->*gotFocus)();
+            m_gotFocusField = field;
+        }
+    }
+}
+
 bool frmMain::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
-        // Switching to another window, or a menu popping up, is no focus change inside the panel.
+        // Switching to another window and back, or a menu popping up, is no focus change inside
+        // the panel; but the focus a field gets when the window first appears is.
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
-        if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
-            return QWidget::eventFilter(watched, event);
         const bool in = event->type() == QEvent::FocusIn;
-        struct FieldHandlers
-        {
-            QWidget *field;
-            void (frmMain::*gotFocus)();
-            void (frmMain::*lostFocus)();
-        };
-        const FieldHandlers fields[] = {
-            {txtAdminName, &frmMain::txtAdminName_GotFocus, &frmMain::txtAdminName_LostFocus},
-            {txtEnemyWav, &frmMain::txtEnemyWav_GotFocus, &frmMain::txtEnemyWav_LostFocus},
-            {txtFriendWav, &frmMain::txtFriendWav_GotFocus, &frmMain::txtFriendWav_LostFocus},
-            {txtINIfile, &frmMain::txtINIfile_GotFocus, &frmMain::txtINIfile_LostFocus},
-            {txtIPAddress, &frmMain::txtIPAddress_GotFocus, &frmMain::txtIPAddress_LostFocus},
-            {txtPassword, &frmMain::txtPassword_GotFocus, &frmMain::txtPassword_LostFocus},
-            {txtPortNumber, &frmMain::txtPortNumber_GotFocus, &frmMain::txtPortNumber_LostFocus},
-        };
-        for (const FieldHandlers &f : fields) {
-            if (watched == f.field)
-                (this->*(in ? f.gotFocus : f.lostFocus))();
+        if ((reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) &&
+            (!in || watched == m_gotFocusField))
+            return QWidget::eventFilter(watched, event);
+        if (in) {
+            runGotFocus(watched);
+        } else {
+            const QList<std::pair<QObject *, void (frmMain::*)()>> handlers{
+                {txtAdminName, &frmMain::txtAdminName_LostFocus},
+                {txtEnemyWav, &frmMain::txtEnemyWav_LostFocus},
+                {txtFriendWav, &frmMain::txtFriendWav_LostFocus},
+                {txtINIfile, &frmMain::txtINIfile_LostFocus},
+                {txtIPAddress, &frmMain::txtIPAddress_LostFocus},
+                {txtPassword, &frmMain::txtPassword_LostFocus},
+                {txtPortNumber, &frmMain::txtPortNumber_LostFocus},
+                {Command1, &frmMain::Command1_LostFocus}};
+            for (const auto &[w, lostFocus] : handlers) {
+                if (w == watched)
+                    (this->*lostFocus)();
+            }
         }
-        if (watched == Command1 && !in)
-            Command1_LostFocus();
     } else if (event->type() == QEvent::KeyPress && watched == lstAdd) {
         const auto *key = static_cast<QKeyEvent *>(event);
         lstAdd_KeyDown(key->key(), key->modifiers());
@@ -504,7 +542,7 @@ void frmMain::cmdSaveSettings_Click()
         message(kEnterAllFields);
         return;
     }
-    saveSettings(fields);
+    saveSettings(m_registry, fields);
     setSaveMode(false);
     updateWatchControls();
 }
@@ -521,7 +559,7 @@ void frmMain::Command1_Click()
 {
     textBeforeEdit = txtINIfile->text();
     // No installer writes the game's folder on Linux: then the dialog starts in the home folder.
-    const QString folder = gameInstallFolder();
+    const QString folder = gameInstallFolder(m_registry);
     cmDialog.initDir = folder.isEmpty() ? QDir::homePath() : folder + QStringLiteral("/System");
     cmDialog.filters = {QStringLiteral("Ini Files (*.ini)"), QStringLiteral("All Files (*.*)")};
     const QString chosen = cmDialog.showOpen(this);
@@ -558,12 +596,12 @@ void frmMain::cmdBrowseEnemy_Click()
 
 void frmMain::cmdPlayFriend_Click()
 {
-    m_sound.playSync(txtFriendWav->text());
+    m_sound.play(txtFriendWav->text());
 }
 
 void frmMain::cmdPlayEnemy_Click()
 {
-    m_sound.playSync(txtEnemyWav->text());
+    m_sound.play(txtEnemyWav->text());
 }
 
 // ---- watch-list panel --------------------------------------------------------------------------
@@ -572,9 +610,18 @@ void frmMain::cmdShowCurrent_Click()
 {
     lstPlayers->clear();
     lstIP->clear();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const watch::PlayerTable table = m_watch.currentPlayers(watchFields());
-    QApplication::restoreOverrideCursor();
+    // Busy until the page is in: the button stays greyed out, the window shows the wait cursor.
+    if (!m_showFetch.start(watchFields(),
+                           [this](const watch::PlayerTable &table) { showCurrentPlayers(table); }))
+        return;
+    cmdShowCurrent->setEnabled(false);
+    setCursor(Qt::WaitCursor);
+}
+
+void frmMain::showCurrentPlayers(const watch::PlayerTable &table)
+{
+    unsetCursor();
+    updateWatchControls();
     if (!table) {
         message(kNoPlayers);
         return;
@@ -602,7 +649,7 @@ QString frmMain::kindPrefix() const
 void frmMain::addEntry(const QString &prefix, const QString &identifier)
 {
     lstAdd->addItem(prefix + identifier);
-    addWatchEntry(prefix, identifier);
+    m_registry.addEntry(prefix + identifier);
 }
 
 void frmMain::addFromList(QListWidget *list, const QString &friendPrompt, const QString &foePrompt)
@@ -659,7 +706,7 @@ void frmMain::deleteRows(bool selectedOnly)
     for (int i = 0; i < lstAdd->count(); ++i) {
         const QListWidgetItem *row = lstAdd->item(i);
         if (!selectedOnly || row->isSelected())
-            deleteEntry(row->text());
+            m_registry.deleteEntry(row->text());
     }
     lstAdd->clear();
     enumregkey(kChecklistKey);
@@ -681,10 +728,19 @@ void frmMain::lstAdd_KeyDown(int keyCode, Qt::KeyboardModifiers shift)
 
 void frmMain::enumregkey(const QStringList &path)
 {
-    lstAdd->addItems(Module1::enumregkey(path));
+    lstAdd->addItems(m_registry.entryNames(path));
 }
 
 // ---- dialogs -----------------------------------------------------------------------------------
+
+void frmMain::warnLater(const QString &text)
+{
+    // Said at once, without holding up the start-up that follows.
+    auto *box = new QMessageBox(QMessageBox::Warning, kTitle, text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setObjectName(QStringLiteral("storeWarning"));
+    box->open();
+}
 
 void frmMain::message(const QString &text)
 {

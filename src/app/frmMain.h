@@ -3,7 +3,9 @@
 // timer and the tray icon with its menu. The handlers are thin: they read the fields and call the
 // core.
 #include "platform/HttpClient.h"
+#include "platform/Notifier.h"
 #include "platform/SoundPlayer.h"
+#include "watch/PageFetchWorker.h"
 #include "watch/ServerWatch.h"
 
 #include <QListWidget>
@@ -37,7 +39,8 @@ class frmMain : public QWidget
     Q_OBJECT
 
 public:
-    frmMain(platform::HttpClient &http, platform::SoundPlayer &sound, QWidget *parent = nullptr);
+    frmMain(Module1 &registry, platform::HttpClient &http, platform::SoundPlayer &sound,
+            platform::Notifier &notifier, QWidget *parent = nullptr);
     ~frmMain() override;
 
     // The start-up sequence: show the window, add the tray icon, load the settings, fill the
@@ -94,6 +97,8 @@ public:
 
     // The polling timer's interval; 0 means stopped.
     int timerInterval() const;
+    // Whether a poll's page download is in flight.
+    bool pollInFlight() const { return m_pollFetch.isBusy(); }
 
 public slots:
     // Settings panel.
@@ -163,17 +168,26 @@ private:
     void restoreWindow();
     void addFromList(QListWidget *list, const QString &friendPrompt, const QString &foePrompt);
     void addEntry(const QString &prefix, const QString &identifier);
+    void showCurrentPlayers(const watch::PlayerTable &table);
+    void runGotFocus(QObject *field);
     void deleteRows(bool selectedOnly);
     void browseWav(QLineEdit *field);
     QString kindPrefix() const;
     QStringList sevenFields() const;
     watch::WatchFields watchFields() const;
     void message(const QString &text);
+    void warnLater(const QString &text);
     QString inputBox(const QString &prompt);
 
+    Module1 &m_registry;
     platform::SoundPlayer &m_sound;
     watch::ServerWatch m_watch;
+    watch::PageFetchWorker m_pollFetch;
+    watch::PageFetchWorker m_showFetch;
     QList<QWidget *> m_watchControls;
+    // The field whose GotFocus ran last: coming back to the window into that same field is no
+    // new focus.
+    QObject *m_gotFocusField = nullptr;
     int m_interval = 0;
     bool m_unloaded = false;
 };

@@ -1,4 +1,5 @@
 #include "app/frmMain.h"
+#include "platform/DBusNotifier.h"
 #include "platform/HttpClient.h"
 #include "platform/RegistryStore.h"
 #include "platform/SoundPlayer.h"
@@ -13,14 +14,16 @@ int main(int argc, char *argv[])
     // The window may hide in the tray; only Exit or the close box end the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // Declared before the window, so they outlive it: the window's downloads and sounds stop
+    // first when it goes.
     kelvoran::platform::RegistryStore store(kelvoran::platform::RegistryStore::defaultFilePath());
-    kelvoran::Module1::setHive(&store);
+    kelvoran::Module1 registry(store);
     kelvoran::platform::CurlHttpClient http;
     kelvoran::platform::PulseSoundPlayer sound;
+    kelvoran::platform::DBusNotifier notifier(QStringLiteral("io.github.kelvoran.Kelvoran"),
+                                              QStringLiteral("io.github.kelvoran.Kelvoran"));
 
-    kelvoran::app::frmMain window(http, sound);
+    kelvoran::app::frmMain window(registry, http, sound, notifier);
     window.Form_Load();
-    const int rc = QApplication::exec();
-    kelvoran::Module1::setHive(nullptr);
-    return rc;
+    return QApplication::exec();
 }

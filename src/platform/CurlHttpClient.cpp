@@ -1,71 +1,37 @@
 #include "platform/HttpClient.h"
 
 #include "platform/Log.h"
-#include "platform/RuntimeLibrary.h"
 #include "platform/Windows1252.h"
 
 #include <QUrl>
 
-// libcurl is called through pointers looked up at run time; its type-checking macros would wrap
-// curl_easy_setopt by name and cannot stand in front of a pointer.
-#define CURL_DISABLE_TYPECHECK
 #include <curl/curl.h>
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace kelvoran::platform {
 
 namespace {
 
-// The libcurl functions in use, from libcurl.so.4 opened at the first fetch.
-struct CurlApi
+// libcurl's global set-up must come once before the first handle is made; the function-local
+// static makes that safe when the first two fetches start on different threads.
+bool curlReady()
 {
-    decltype(&curl_global_init) global_init = nullptr;
-    decltype(&curl_easy_init) easy_init = nullptr;
-    decltype(&curl_easy_setopt) easy_setopt = nullptr; // variadic, as declared
-    decltype(&curl_easy_perform) easy_perform = nullptr;
-    decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
-    decltype(&curl_easy_strerror) easy_strerror = nullptr;
-    decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
-    decltype(&curl_slist_append) slist_append = nullptr;
-    decltype(&curl_slist_free_all) slist_free_all = nullptr;
-    QString error; // empty when libcurl is ready for use
-};
-
-// Opens libcurl and runs its global set-up, which must come once before the first handle is
-// made; the function-local static makes that safe when the first two fetches start on different
-// threads.
-const CurlApi &curl()
-{
-    static const CurlApi api = [] {
-        CurlApi a;
-        RuntimeLibrary library(QStringLiteral("curl"), 4);
-        library.resolve("curl_global_init", a.global_init);
-        library.resolve("curl_easy_init", a.easy_init);
-        library.resolve("curl_easy_setopt", a.easy_setopt);
-        library.resolve("curl_easy_perform", a.easy_perform);
-        library.resolve("curl_easy_getinfo", a.easy_getinfo);
-        library.resolve("curl_easy_strerror", a.easy_strerror);
-        library.resolve("curl_easy_cleanup", a.easy_cleanup);
-        library.resolve("curl_slist_append", a.slist_append);
-        library.resolve("curl_slist_free_all", a.slist_free_all);
-        a.error = library.error();
-        if (a.error.isEmpty() && a.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
-            a.error = QStringLiteral("its global set-up failed");
-        return a;
-    }();
-    return api;
+    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ready;
 }
 
 struct EasyDeleter
 {
-    void operator()(CURL *handle) const { curl().easy_cleanup(handle); }
+    void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
 };
 
 struct SlistDeleter
 {
-    void operator()(curl_slist *list) const { curl().slist_free_all(list); }
+    void operator()(curl_slist *list) const { curl_slist_free_all(list); }
 };
 
 struct Transfer
@@ -113,22 +79,39 @@ QString urlForLog(const QString &url)
 
 } // namespace
 
-// Nothing of libcurl is touched here: it is opened by the first get().
-CurlHttpClient::CurlHttpClient() = default;
+struct CurlHttpClient::Shared
+{
+    std::mutex mutex;
+    std::vector<CURLM *> running; // the transfers in progress, for abort()
+    bool aborted = false;
+};
+
+CurlHttpClient::CurlHttpClient(Timeouts timeouts)
+    : m_timeouts(timeouts), m_shared(std::make_unique<Shared>())
+{
+}
 
 CurlHttpClient::~CurlHttpClient() = default;
+
+void CurlHttpClient::abort()
+{
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->aborted = true;
+    for (CURLM *multi : m_shared->running)
+        curl_multi_wakeup(multi);
+}
 
 bool CurlHttpClient::get(const QString &url, const QString &user, const QString &password,
                          const ChunkSink &onChunk)
 {
-    const CurlApi &api = curl();
-    if (!api.error.isEmpty()) {
-        qCWarning(lcKelvoran).noquote()
-            << "page fetch from" << urlForLog(url) << "failed: libcurl is not usable:" << api.error;
+    if (!curlReady()) {
+        qCWarning(lcKelvoran) << "page fetch: libcurl's set-up failed";
         return false;
     }
-    std::unique_ptr<CURL, EasyDeleter> easy(api.easy_init());
-    if (!easy) {
+    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+    std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)> multi(curl_multi_init(),
+                                                                &curl_multi_cleanup);
+    if (!easy || !multi) {
         qCWarning(lcKelvoran) << "page fetch: no libcurl handle";
         return false;
     }
@@ -139,44 +122,76 @@ bool CurlHttpClient::get(const QString &url, const QString &user, const QString 
     const QByteArray userBytes = toWindows1252(user);
     const QByteArray passwordBytes = toWindows1252(password);
 
-    curl_slist *rawHeaders = api.slist_append(nullptr, "Cache-Control: no-cache");
-    rawHeaders = rawHeaders ? api.slist_append(rawHeaders, "Pragma: no-cache") : nullptr;
+    curl_slist *rawHeaders = curl_slist_append(nullptr, "Cache-Control: no-cache");
+    rawHeaders = rawHeaders ? curl_slist_append(rawHeaders, "Pragma: no-cache") : nullptr;
     std::unique_ptr<curl_slist, SlistDeleter> headers(rawHeaders);
 
     Transfer transfer;
     transfer.sink = &onChunk;
     char errorText[CURL_ERROR_SIZE] = {};
 
-    api.easy_setopt(h, CURLOPT_URL, urlBytes.constData());
-#if LIBCURL_VERSION_NUM >= 0x075500
-    api.easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
-#else
-    api.easy_setopt(h, CURLOPT_PROTOCOLS, long(CURLPROTO_HTTP));
-#endif
-    api.easy_setopt(h, CURLOPT_USERAGENT, "VB OpenUrl");
-    api.easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    api.easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
-    api.easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    api.easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
-    api.easy_setopt(h, CURLOPT_TIMEOUT_MS, kTransferTimeoutMs);
-    api.easy_setopt(h, CURLOPT_BUFFERSIZE, long(kChunkSize));
-    api.easy_setopt(h, CURLOPT_WRITEFUNCTION, &onBody);
-    api.easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
-    api.easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
+    curl_easy_setopt(h, CURLOPT_URL, urlBytes.constData());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(h, CURLOPT_USERAGENT, "VB OpenUrl");
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, m_timeouts.connectMs);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, m_timeouts.transferMs);
+    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, long(kChunkSize));
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
     // The login travels in the Authorization header, never in the URL, so no character of the
     // password can move the request elsewhere. With both fields empty no login is presented.
     if (!user.isEmpty() || !password.isEmpty()) {
-        api.easy_setopt(h, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
-        api.easy_setopt(h, CURLOPT_USERNAME, userBytes.constData());
-        api.easy_setopt(h, CURLOPT_PASSWORD, passwordBytes.constData());
+        curl_easy_setopt(h, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
+        curl_easy_setopt(h, CURLOPT_USERNAME, userBytes.constData());
+        curl_easy_setopt(h, CURLOPT_PASSWORD, passwordBytes.constData());
     }
 
-    const CURLcode result = api.easy_perform(h);
+    // The multi interface waits in curl_multi_poll(), which abort() can wake from another thread.
+    {
+        std::lock_guard lock(m_shared->mutex);
+        if (m_shared->aborted)
+            return false;
+        m_shared->running.push_back(multi.get());
+    }
+    curl_multi_add_handle(multi.get(), h);
+    CURLcode result = CURLE_OK;
+    bool aborted = false;
+    for (int active = 1; active > 0;) {
+        if (curl_multi_perform(multi.get(), &active) != CURLM_OK) {
+            result = CURLE_RECV_ERROR;
+            break;
+        }
+        {
+            std::lock_guard lock(m_shared->mutex);
+            aborted = m_shared->aborted;
+        }
+        if (aborted ||
+            (active > 0 && curl_multi_poll(multi.get(), nullptr, 0, 1000, nullptr) != CURLM_OK))
+            break;
+    }
+    int queued = 0;
+    while (CURLMsg *msg = curl_multi_info_read(multi.get(), &queued)) {
+        if (msg->msg == CURLMSG_DONE)
+            result = msg->data.result;
+    }
+    curl_multi_remove_handle(multi.get(), h);
+    {
+        std::lock_guard lock(m_shared->mutex);
+        std::erase(m_shared->running, multi.get());
+    }
 
     long status = 0;
-    api.easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     const bool answered = status != 0 || transfer.delivered > 0;
 
+    if (aborted) {
+        qCInfo(lcKelvoran).noquote() << "page fetch from" << urlForLog(url) << "abandoned";
+        return answered;
+    }
     if (transfer.capped) {
         qCWarning(lcKelvoran).noquote() << "page fetch from" << urlForLog(url)
                                         << "stopped at the size limit of" << kPageCap << "bytes";
@@ -186,7 +201,7 @@ bool CurlHttpClient::get(const QString &url, const QString &user, const QString 
         return true;
 
     const QString detail = errorText[0] ? QString::fromLocal8Bit(errorText)
-                                        : QString::fromLatin1(api.easy_strerror(result));
+                                        : QString::fromLatin1(curl_easy_strerror(result));
     if (transfer.sinkFailed) {
         qCWarning(lcKelvoran).noquote()
             << "page fetch from" << urlForLog(url) << "ended: the page could not be stored";

@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -10,21 +11,37 @@ namespace kelvoran::platform {
 // HKEY_LOCAL_MACHINE). A component may hold any character, a backslash included.
 using KeyPath = QStringList;
 
-// An open key. 0 is no key.
-using KeyHandle = quint64;
+// An open key: the key's row id. Nothing needs closing. 0 is no key.
+using KeyHandle = qint64;
 constexpr KeyHandle kNoKey = 0;
 
 // Value type codes as the registry has them.
 constexpr quint32 kRegSz = 1;
 constexpr quint32 kRegDword = 4;
 
+// One stored value: its type code and its bytes.
+struct StoredValue
+{
+    quint32 type = 0;
+    QByteArray data;
+};
+
+// A subkey's name with one of its values (a null `value.data` and type 0 when it has none).
+struct SubKeyValue
+{
+    QString name;
+    StoredValue value;
+};
+
 // The hierarchical key/value store in one SQLite file. Names of keys and values compare without
 // regard to case (Unicode case folding) and keep the case they were created with. Subkeys are
-// enumerated by index in case-insensitive name order. Every operation is its own short
-// transaction; a write that would not change anything does not touch the disk.
+// listed in case-insensitive name order. Every operation is its own short transaction and reads
+// the file as it is now, so changes made by a second running copy are seen at once; a write that
+// would not change anything does not touch the disk.
 //
-// A file that cannot be opened or is damaged is never overwritten, moved or deleted: the store
-// then behaves as an empty store whose writes fail, and says so once on standard error.
+// A file that cannot be used is never overwritten, moved or deleted. A damaged or foreign file,
+// or a path that is not a regular file, leaves the store empty; a file or folder that may not be
+// written leaves it readable. Either way every write fails, and problem() says why.
 class RegistryStore
 {
 public:
@@ -37,26 +54,28 @@ public:
     static QString defaultFilePath();
 
     QString filePath() const;
-    // False when the file could not be opened or is damaged (the store is then empty, read-only).
-    bool isUsable() const;
+    // Why writes fail ("is damaged (...)", "may not be written (...)", ...); "" when they do not.
+    QString problem() const;
 
     // Creates the key and every missing key along the path; an existing key is opened.
     KeyHandle createKey(const KeyPath &path);
+    // Creates the key like createKey() and stores one value in it, in one transaction: a crash
+    // leaves either both or neither.
+    bool createKeyWithValue(const KeyPath &path, const QString &valueName,
+                            const StoredValue &value);
     // Opens an existing key; kNoKey when it does not exist.
     KeyHandle openKey(const KeyPath &path);
-    void closeKey(KeyHandle key);
 
-    // Stores `data` under the value name with the given type, replacing any value of that name.
-    bool setValue(KeyHandle key, const QString &name, quint32 type, const QByteArray &data);
-    // Type and size in bytes of a value, without its data.
-    bool queryValueInfo(KeyHandle key, const QString &name, quint32 *type, quint32 *size);
-    // The value's bytes.
-    bool queryValue(KeyHandle key, const QString &name, QByteArray *data);
+    // Stores the value under its name, replacing any value of that name.
+    bool setValue(KeyHandle key, const QString &name, const StoredValue &value);
+    // The named value; false when there is none.
+    bool queryValue(KeyHandle key, const QString &name, StoredValue *value);
 
-    // Name of the subkey at `index` in case-insensitive name order; false past the last one.
-    // Walking index 0, 1, 2, ... costs O(1) per step.
-    bool enumKey(KeyHandle key, quint32 index, QString *name);
-    // Removes the named subkey of `key` with its values (and anything under it).
+    // The subkeys' names in case-insensitive name order.
+    QStringList subKeyNames(KeyHandle key);
+    // The same, each with its value of the given name, read in one go.
+    QList<SubKeyValue> subKeysWithValue(KeyHandle key, const QString &valueName);
+    // Removes the named subkey of `key` with its values and anything under it.
     bool deleteSubKey(KeyHandle key, const QString &name);
 
     // Number of write transactions that changed the file since this store was opened.

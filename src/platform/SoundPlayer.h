@@ -1,22 +1,44 @@
 #pragma once
 #include <QString>
 
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
 namespace kelvoran::platform {
 
-// Plays one WAV file to its end and returns only then. Anything that cannot be played (an empty
-// path, a missing, unreadable or non-WAV file, no sound server) gives silence at once.
+// Plays WAV files one after the other, in the order asked, never two at once. play() returns at
+// once. Anything that cannot be played (an empty path, a missing, unreadable or non-WAV file, a
+// path that is not a regular file, no sound server) gives silence and no message.
 class SoundPlayer
 {
 public:
     virtual ~SoundPlayer() = default;
-    virtual void playSync(const QString &path) = 0;
+    virtual void play(const QString &path) = 0;
 };
 
-// The real player: libsndfile decodes, the PulseAudio simple API plays.
+// The real player: libsndfile decodes, the PulseAudio simple API plays, on a worker thread of its
+// own. Destroying it stops the sound playing now and drops the rest of the queue.
 class PulseSoundPlayer final : public SoundPlayer
 {
 public:
-    void playSync(const QString &path) override;
+    PulseSoundPlayer();
+    ~PulseSoundPlayer() override;
+    void play(const QString &path) override;
+
+    // Plays one file to its end and returns only then, or as soon as `stop` becomes true.
+    static void playToEnd(const QString &path, const std::atomic<bool> &stop);
+
+private:
+    void run();
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<QString> m_queue;
+    std::atomic<bool> m_stop{false};
+    std::thread m_worker;
 };
 
 } // namespace kelvoran::platform

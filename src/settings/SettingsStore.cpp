@@ -5,11 +5,9 @@
 
 namespace kelvoran::settings {
 
-using namespace kelvoran::Module1;
-
-QString storedSetting(const QString &valueName)
+QString storedSetting(Module1 &registry, const QString &valueName)
 {
-    return queryRegText(kSettingsKey, valueName);
+    return registry.queryRegText(kSettingsKey, valueName);
 }
 
 bool saveAllowed(const SettingsFields &fields)
@@ -18,22 +16,22 @@ bool saveAllowed(const SettingsFields &fields)
            !fields.adminName.isEmpty() && !fields.password.isEmpty();
 }
 
-void saveSettings(const SettingsFields &fields)
+void saveSettings(Module1 &registry, const SettingsFields &fields)
 {
-    createRegKey(kSettingsKey, HKEY_LOCAL_MACHINE());
-    createRegKey(kChecklistKey, HKEY_LOCAL_MACHINE());
-    setRegKeyValue(kSettingsKey, kServerAddressValue, fields.ipAddress, REG_SZ);
+    registry.createRegKey(kSettingsKey);
+    registry.createRegKey(kChecklistKey);
+    registry.setRegKeyValue(kSettingsKey, kServerAddressValue, fields.ipAddress, Module1::REG_SZ);
     writeIniValue(kAdminSection, kAdminUserKey, fields.iniFile, fields.adminName);
     writeIniValue(kAdminSection, kAdminPasswordKey, fields.iniFile, fields.password);
     writeIniValue(kWebServerSection, kListenPortKey, fields.iniFile, fields.portNumber);
-    setRegKeyValue(kSettingsKey, kIniFileValue, fields.iniFile, REG_SZ);
-    setRegKeyValue(kSettingsKey, kFriendValue, fields.friendWav, REG_SZ);
-    setRegKeyValue(kSettingsKey, kEnemyValue, fields.enemyWav, REG_SZ);
+    registry.setRegKeyValue(kSettingsKey, kIniFileValue, fields.iniFile, Module1::REG_SZ);
+    registry.setRegKeyValue(kSettingsKey, kFriendValue, fields.friendWav, Module1::REG_SZ);
+    registry.setRegKeyValue(kSettingsKey, kEnemyValue, fields.enemyWav, Module1::REG_SZ);
 }
 
-QString gameInstallFolder()
+QString gameInstallFolder(Module1 &registry)
 {
-    return queryRegText(kGameInstallKey, kGameFolderValue);
+    return registry.queryRegText(kGameInstallKey, kGameFolderValue);
 }
 
 } // namespace kelvoran::settings

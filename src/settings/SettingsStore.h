@@ -3,6 +3,10 @@
 // file, where the server itself reads them.
 #include <QString>
 
+namespace kelvoran {
+class Module1;
+}
+
 namespace kelvoran::settings {
 
 inline const QString kServerAddressValue = QStringLiteral("UTServerAddress");
@@ -23,7 +27,7 @@ struct SettingsFields
 };
 
 // A stored setting of Software\Kelvoran; "" when missing.
-QString storedSetting(const QString &valueName);
+QString storedSetting(Module1 &registry, const QString &valueName);
 
 // The four connection fields must hold something (blanks count) before anything is saved.
 bool saveAllowed(const SettingsFields &fields);
@@ -31,9 +35,9 @@ bool saveAllowed(const SettingsFields &fields);
 // Writes the settings: the keys Software\Kelvoran and its checklist, the server address, the
 // login and port into the INI file named in the fields (nothing when that path is empty), then the
 // INI path and the two sound paths.
-void saveSettings(const SettingsFields &fields);
+void saveSettings(Module1 &registry, const SettingsFields &fields);
 
 // The game's install folder as its installer recorded it; "" when there is none.
-QString gameInstallFolder();
+QString gameInstallFolder(Module1 &registry);
 
 } // namespace kelvoran::settings

@@ -1,100 +1,88 @@
 #include "watch/ServerWatch.h"
 
 #include "watch/AdminPageFetcher.h"
-#include "watchlist/Module1.h"
 #include "watchlist/WatchList.h"
 
 #include <QSet>
 
 namespace kelvoran::watch {
 
-using namespace kelvoran::Module1;
+PlayerTable fetchCurrentPlayers(platform::HttpClient &http, const WatchFields &fields)
+{
+    return PlayerTableParser(AdminPageFetcher(http, fields.adminName, fields.password,
+                                              fields.ipAddress, fields.portNumber));
+}
 
-ServerWatch::ServerWatch(platform::HttpClient &http, platform::SoundPlayer &sound)
-    : m_http(http), m_sound(sound)
+ServerWatch::ServerWatch(Module1 &registry, platform::SoundPlayer &sound,
+                         platform::Notifier &notifier)
+    : m_registry(registry), m_sound(sound), m_notifier(notifier)
 {
 }
 
-QStringView ServerWatch::identifierOf(const QString &subkeyName)
+void ServerWatch::writeFlag(WatchEntryFlag &entry, const QString &flag)
 {
-    // Names shorter than a prefix can only come from another program; they identify nobody.
-    if (subkeyName.size() < 4)
-        return {};
-    return QStringView(subkeyName).mid(4);
+    m_registry.setRegKeyValue(subPath(kChecklistKey, entry.subkey), kAnnounceValue, flag,
+                              Module1::REG_SZ);
+    entry.flag = flag;
 }
 
-PlayerTable ServerWatch::currentPlayers(const WatchFields &fields)
+void ServerWatch::PollCycle(const PlayerTable &table, const WatchFields &fields)
 {
-    const QString page = AdminPageFetcher(m_http, fields.adminName, fields.password,
-                                          fields.ipAddress, fields.portNumber);
-    return PlayerTableParser(page);
-}
-
-void ServerWatch::PollCycle(const WatchFields &fields)
-{
-    const PlayerTable table = currentPlayers(fields);
     if (!table) {
         resetToYES();
         return;
     }
 
+    getALlKeyPlayers();
     for (const PlayerRow &row : *table)
         playAnnoucement(row.name, row.ip, fields);
 
-    getALlKeyPlayers();
-
     // Everyone on line by name or by address; an entry that none of them matches is armed again.
-    QSet<QString> onLine;
+    QSet<QStringView> onLine;
     onLine.reserve(table->size() * 2);
     for (const PlayerRow &row : *table) {
         onLine.insert(row.name);
         onLine.insert(row.ip);
     }
-    const qsizetype n = m_loaded.size();
-    for (qsizetype j = 0; j < n; ++j) {
-        const QString &subkey = m_loaded.at(j);
-        if (!onLine.contains(identifierOf(subkey).toString()))
-            setRegKeyValue(subPath(kChecklistKey, subkey), kAnnounceValue, kArmed, REG_SZ);
+    for (WatchEntryFlag &entry : m_loaded) {
+        if (entry.flag != kArmed && !onLine.contains(identifierOf(entry.subkey)))
+            writeFlag(entry, kArmed);
     }
 }
 
 void ServerWatch::playAnnoucement(const QString &strName, const QString &strIP,
                                   const WatchFields &fields)
 {
-    QString announced;
-    bool isFriend = false;
-    walkEntries(kChecklistWalkKey, [&](const QString &subkey) {
-        const QStringView id = identifierOf(subkey);
-        if (subkey.size() < 4 || (id != strIP && id != strName))
-            return true;
-        const QString flag = queryRegText(subPath(kChecklistWalkKey, subkey), kAnnounceValue);
-        const QStringView prefix = QStringView(subkey).left(4);
-        if (flag == kArmed && (prefix == kFriendPrefix || prefix == kFoePrefix)) {
-            announced = subkey;
-            isFriend = prefix == kFriendPrefix;
-            return false;
-        }
-        return true;
-    });
-    if (announced.isNull())
+    for (WatchEntryFlag &entry : m_loaded) {
+        const QStringView id = identifierOf(entry.subkey);
+        if (entry.subkey.size() < 4 || (id != strIP && id != strName))
+            continue;
+        const QStringView prefix = QStringView(entry.subkey).left(4);
+        const bool isFriend = prefix == kFriendPrefix;
+        if (entry.flag != kArmed || (!isFriend && prefix != kFoePrefix))
+            continue;
+        // The flag goes first: a sound that cannot be played must not announce him again.
+        writeFlag(entry, kAnnounced);
+        m_sound.play(isFriend ? fields.friendWav : fields.enemyWav);
+        m_notifier.notify(isFriend ? QStringLiteral("Friend on line")
+                                   : QStringLiteral("Foe on line"),
+                          id.toString());
         return;
-
-    // The flag goes first: a sound that cannot be played must not announce him again.
-    setRegKeyValue(subPath(kChecklistKey, announced), kAnnounceValue, kAnnounced, REG_SZ);
-    m_sound.playSync(isFriend ? fields.friendWav : fields.enemyWav);
+    }
 }
 
 void ServerWatch::getALlKeyPlayers()
 {
-    m_loaded = entryNames(kChecklistWalkKey);
+    m_loaded = m_registry.watchEntries();
 }
 
 void ServerWatch::resetToYES()
 {
-    walkEntries(kChecklistWalkKey, [](const QString &subkey) {
-        setRegKeyValue(subPath(kChecklistKey, subkey), kAnnounceValue, kArmed, REG_SZ);
-        return true;
-    });
+    getALlKeyPlayers();
+    for (WatchEntryFlag &entry : m_loaded) {
+        if (entry.flag != kArmed)
+            writeFlag(entry, kArmed);
+    }
 }
 
 } // namespace kelvoran::watch

@@ -2,16 +2,17 @@
 // The timed poll of the game server: who is on line, who of them is on the watch list and not yet
 // announced in this visit, and who has left.
 #include "platform/HttpClient.h"
+#include "platform/Notifier.h"
 #include "platform/SoundPlayer.h"
 #include "watch/PlayerTableParser.h"
+#include "watchlist/Module1.h"
 
+#include <QList>
 #include <QString>
-#include <QStringList>
 
 namespace kelvoran::watch {
 
-// The texts of the window's fields that a poll uses, read when the cycle starts. Nothing can
-// change them while a cycle runs: the cycle holds the one GUI thread until it ends.
+// The texts of the window's fields that a poll uses.
 struct WatchFields
 {
     QString adminName;
@@ -22,38 +23,42 @@ struct WatchFields
     QString enemyWav;
 };
 
+// The page half of a poll: downloads the current players page with the fields' login and cuts it
+// into rows. Blocking; the window runs it off its own thread.
+PlayerTable fetchCurrentPlayers(platform::HttpClient &http, const WatchFields &fields);
+
+// The store half of a poll. The watch list is read once per cycle (names and flags), matched in
+// memory, and only flags that change are written.
 class ServerWatch
 {
 public:
-    ServerWatch(platform::HttpClient &http, platform::SoundPlayer &sound);
+    ServerWatch(Module1 &registry, platform::SoundPlayer &sound, platform::Notifier &notifier);
 
-    // One poll: fetch and scrape the page, announce each newly seen watched player, arm again
-    // every entry whose player is no longer on line. A page without a player table (server down,
-    // login refused, nobody there) arms every entry.
-    void PollCycle(const WatchFields &fields);
+    // One poll, once its page is in: announce each newly seen watched player, arm again every
+    // entry whose player is no longer on line. A page without a player table (server down, login
+    // refused, nobody there) arms every entry.
+    void PollCycle(const PlayerTable &table, const WatchFields &fields);
 
-    // Announces the first armed entry, in the store's order, whose identifier is the player's
-    // name or address: its flag goes to "NO", then its sound plays to the end.
+    // Announces the first armed entry of the loaded watch list, in the store's order, whose
+    // identifier is the player's name or address: its flag goes to "NO", then its sound plays
+    // and a notification names it.
     void playAnnoucement(const QString &strName, const QString &strIP, const WatchFields &fields);
 
-    // Reloads the watch list's subkey names from the store.
+    // Loads the watch list (subkey names and flags) from the store.
     void getALlKeyPlayers();
 
     // Arms every watch entry.
     void resetToYES();
 
-    // The players on line now, for the current players view.
-    PlayerTable currentPlayers(const WatchFields &fields);
-
-    const QStringList &loadedWatchList() const { return m_loaded; }
-
-    // The identifier of a watch entry: its subkey name after the four-character kind prefix.
-    static QStringView identifierOf(const QString &subkeyName);
+    const QList<WatchEntryFlag> &loadedWatchList() const { return m_loaded; }
 
 private:
-    platform::HttpClient &m_http;
+    void writeFlag(WatchEntryFlag &entry, const QString &flag);
+
+    Module1 &m_registry;
     platform::SoundPlayer &m_sound;
-    QStringList m_loaded;
+    platform::Notifier &m_notifier;
+    QList<WatchEntryFlag> m_loaded;
 };
 
 } // namespace kelvoran::watch

@@ -1,95 +1,16 @@
 #include "watchlist/Module1.h"
 
-#include <QLocale>
+#include "watchlist/WatchList.h"
+
 #include <QtEndian>
 
-#include <cmath>
 #include <limits>
-#include <optional>
 
-namespace kelvoran::Module1 {
+namespace kelvoran {
 
 using platform::KeyHandle;
 using platform::kNoKey;
-
-namespace {
-
-Hive g_hive = nullptr;
-
-// The value as a signed 32-bit integer, the way a numeric conversion of the variant would give
-// it: fractions round to the nearest even integer, texts are read as numbers. Nothing when the
-// value is not a number or does not fit.
-std::optional<qint32> toDword(const QVariant &value)
-{
-    constexpr double lo = std::numeric_limits<qint32>::min();
-    constexpr double hi = std::numeric_limits<qint32>::max();
-    auto fromDouble = [&](double d) -> std::optional<qint32> {
-        if (!std::isfinite(d))
-            return std::nullopt;
-        const double r = std::nearbyint(d);
-        if (r < lo || r > hi)
-            return std::nullopt;
-        return qint32(r);
-    };
-    auto fromInteger = [&](qint64 n) -> std::optional<qint32> {
-        if (n < qint64(lo) || n > qint64(hi))
-            return std::nullopt;
-        return qint32(n);
-    };
-
-    switch (value.typeId()) {
-    case QMetaType::Bool:
-        return value.toBool() ? -1 : 0;
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return fromDouble(value.toDouble());
-    case QMetaType::ULongLong:
-    case QMetaType::ULong:
-    case QMetaType::UInt: {
-        const quint64 n = value.toULongLong();
-        if (n > quint64(hi))
-            return std::nullopt;
-        return qint32(n);
-    }
-    case QMetaType::Int:
-    case QMetaType::LongLong:
-    case QMetaType::Long:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Char:
-    case QMetaType::SChar:
-    case QMetaType::UChar:
-        return fromInteger(value.toLongLong());
-    case QMetaType::QString:
-    case QMetaType::QByteArray: {
-        const QString text = value.toString().trimmed();
-        bool ok = false;
-        const qint64 n = text.toLongLong(&ok);
-        if (ok)
-            return fromInteger(n);
-        const double d = QLocale::c().toDouble(text, &ok);
-        if (ok)
-            return fromDouble(d);
-        return std::nullopt;
-    }
-    default:
-        return std::nullopt;
-    }
-}
-
-} // namespace
-
-QString regQueryResult;
-
-Hive HKEY_LOCAL_MACHINE()
-{
-    return g_hive;
-}
-
-void setHive(Hive store)
-{
-    g_hive = store;
-}
+using platform::StoredValue;
 
 RegPath subPath(const RegPath &parent, const QString &name)
 {
@@ -98,134 +19,106 @@ RegPath subPath(const RegPath &parent, const QString &name)
     return path;
 }
 
-void createRegKey(const RegPath &path, Hive hive)
+void Module1::createRegKey(const RegPath &path)
 {
-    if (!hive)
-        return;
-    const KeyHandle key = hive->createKey(path);
-    if (key != kNoKey)
-        hive->closeKey(key);
+    m_hklm.createKey(path);
 }
 
-void writeRegValue(KeyHandle key, const QString &valueName, qint32 valueType, const QVariant &value)
+void Module1::writeRegValue(KeyHandle key, const QString &valueName, qint32 valueType,
+                            const QVariant &value)
 {
-    Hive hive = HKEY_LOCAL_MACHINE();
-    if (!hive)
-        return;
     if (valueType == REG_SZ) {
         // The text and one terminating NUL: "YES" is stored as 4 bytes.
         QByteArray bytes = value.toString().toUtf8();
         bytes.append('\0');
-        hive->setValue(key, valueName, platform::kRegSz, bytes);
+        m_hklm.setValue(key, valueName, {platform::kRegSz, bytes});
     } else if (valueType == REG_DWORD) {
-        const std::optional<qint32> number = toDword(value);
-        if (!number)
+        bool ok = false;
+        const qint64 number = value.toLongLong(&ok);
+        if (!ok || number < std::numeric_limits<qint32>::min() ||
+            number > std::numeric_limits<qint32>::max())
             return;
         QByteArray bytes(4, '\0');
-        qToLittleEndian<qint32>(*number, bytes.data());
-        hive->setValue(key, valueName, platform::kRegDword, bytes);
+        qToLittleEndian<qint32>(qint32(number), bytes.data());
+        m_hklm.setValue(key, valueName, {platform::kRegDword, bytes});
     }
 }
 
-void setRegKeyValue(const RegPath &path, const QString &valueName, const QVariant &value,
-                    qint32 valueType)
+void Module1::setRegKeyValue(const RegPath &path, const QString &valueName, const QVariant &value,
+                             qint32 valueType)
 {
-    Hive hive = HKEY_LOCAL_MACHINE();
-    if (!hive)
-        return;
     // Opened, never created: a write to a missing key writes nothing.
-    const KeyHandle key = hive->openKey(path);
-    if (key == kNoKey)
-        return;
-    writeRegValue(key, valueName, valueType, value);
-    hive->closeKey(key);
+    const KeyHandle key = m_hklm.openKey(path);
+    if (key != kNoKey)
+        writeRegValue(key, valueName, valueType, value);
 }
 
-void readRegValue(KeyHandle key, const QString &valueName, QVariant &value)
+void Module1::readRegValue(KeyHandle key, const QString &valueName, QVariant &value)
 {
-    Hive hive = HKEY_LOCAL_MACHINE();
-    if (!hive)
+    StoredValue stored;
+    if (!m_hklm.queryValue(key, valueName, &stored))
         return;
-    quint32 type = 0;
-    quint32 size = 0;
-    if (!hive->queryValueInfo(key, valueName, &type, &size))
-        return;
-    if (type == quint32(REG_SZ)) {
+    QByteArray bytes = stored.data;
+    if (stored.type == platform::kRegSz) {
         // A string of size 0 has no terminating NUL to drop: nothing is read.
-        if (size == 0)
+        if (bytes.isEmpty())
             return;
-        QByteArray bytes;
-        if (!hive->queryValue(key, valueName, &bytes)) {
-            value = QString();
-            return;
-        }
         if (bytes.endsWith('\0'))
             bytes.chop(1);
         value = QString::fromUtf8(bytes);
-    } else if (type == quint32(REG_DWORD)) {
-        QByteArray bytes;
-        if (!hive->queryValue(key, valueName, &bytes) || bytes.size() != 4)
-            return;
+    } else if (stored.type == platform::kRegDword && bytes.size() == 4) {
         value = qFromLittleEndian<qint32>(bytes.constData());
     }
 }
 
-void queryRegKeyValue(const RegPath &path, const QString &valueName)
+void Module1::queryRegKeyValue(const RegPath &path, const QString &valueName)
 {
-    Hive hive = HKEY_LOCAL_MACHINE();
     QVariant value;
-    if (hive) {
-        const KeyHandle key = hive->openKey(path);
-        if (key != kNoKey) {
-            readRegValue(key, valueName, value);
-            hive->closeKey(key);
-        }
-    }
+    const KeyHandle key = m_hklm.openKey(path);
+    if (key != kNoKey)
+        readRegValue(key, valueName, value);
     regQueryResult = value.toString();
 }
 
-QString queryRegText(const RegPath &path, const QString &valueName)
+QString Module1::queryRegText(const RegPath &path, const QString &valueName)
 {
     queryRegKeyValue(path, valueName);
     return regQueryResult;
 }
 
-void walkEntries(const RegPath &parent, const std::function<bool(const QString &)> &visit)
+QStringList Module1::entryNames(const RegPath &parent)
 {
-    Hive hive = HKEY_LOCAL_MACHINE();
-    if (!hive)
-        return;
-    const KeyHandle key = hive->openKey(parent);
-    if (key == kNoKey)
-        return;
-    QString name;
-    for (quint32 index = 0; hive->enumKey(key, index, &name); ++index) {
-        if (!visit(name))
-            break;
+    return m_hklm.subKeyNames(m_hklm.openKey(parent));
+}
+
+QList<WatchEntryFlag> Module1::watchEntries()
+{
+    QList<WatchEntryFlag> entries;
+    const KeyHandle parent = m_hklm.openKey(kChecklistWalkKey);
+    const QList<platform::SubKeyValue> rows = m_hklm.subKeysWithValue(parent, kAnnounceValue);
+    entries.reserve(rows.size());
+    for (const platform::SubKeyValue &row : rows) {
+        // The flag as readRegValue() would give it: only a string value counts.
+        QByteArray bytes = row.value.data;
+        if (row.value.type != platform::kRegSz)
+            bytes.clear();
+        if (bytes.endsWith('\0'))
+            bytes.chop(1);
+        entries.append({row.name, QString::fromUtf8(bytes)});
     }
-    hive->closeKey(key);
+    return entries;
 }
 
-QStringList entryNames(const RegPath &parent)
+void Module1::addEntry(const QString &subkeyName)
 {
-    QStringList names;
-    walkEntries(parent, [&](const QString &name) {
-        names.append(name);
-        return true;
-    });
-    return names;
+    // Key and flag in one transaction: a crash never leaves an entry without its flag.
+    m_hklm.createKeyWithValue(subPath(kChecklistKey, subkeyName), kAnnounceValue,
+                              {platform::kRegSz, kArmed.toUtf8().append('\0')});
 }
 
-void deleteEntry(const QString &subkeyName)
+void Module1::deleteEntry(const QString &subkeyName)
 {
-    Hive hive = HKEY_LOCAL_MACHINE();
-    if (!hive)
-        return;
-    const KeyHandle key = hive->openKey(kChecklistKey);
-    if (key == kNoKey)
-        return;
-    hive->deleteSubKey(key, subkeyName);
-    hive->closeKey(key);
+    m_hklm.deleteSubKey(m_hklm.openKey(kChecklistKey), subkeyName);
 }
 
-} // namespace kelvoran::Module1
+} // namespace kelvoran

@@ -1,18 +1,13 @@
 #include "watchlist/WatchList.h"
 
-namespace kelvoran::Module1 {
+namespace kelvoran {
 
-QStringList enumregkey(const RegPath &path)
+QStringView identifierOf(const QString &subkeyName)
 {
-    return entryNames(path);
-}
-
-void addWatchEntry(const QString &prefix, const QString &identifier)
-{
-    // The subkey name is one path component, whatever characters the identifier holds.
-    const RegPath entry = subPath(kChecklistKey, prefix + identifier);
-    createRegKey(entry, HKEY_LOCAL_MACHINE());
-    setRegKeyValue(entry, kAnnounceValue, kArmed, REG_SZ);
+    // Names shorter than a prefix can only come from another program; they identify nobody.
+    if (subkeyName.size() < 4)
+        return {};
+    return QStringView(subkeyName).mid(4);
 }
 
 bool alreadyWatched(const QString &prefix, const QString &identifier, const QStringList &rows)
@@ -20,4 +15,4 @@ bool alreadyWatched(const QString &prefix, const QString &identifier, const QStr
     return rows.contains(prefix + identifier, Qt::CaseSensitive);
 }
 
-} // namespace kelvoran::Module1
+} // namespace kelvoran

@@ -1,11 +1,11 @@
 #pragma once
-// The watch-list commands on the store: listing, adding and removing entries.
-#include "watchlist/Module1.h"
-
+// The stored watch list's names and values, and the commands that list and add entries.
 #include <QString>
 #include <QStringList>
 
-namespace kelvoran::Module1 {
+namespace kelvoran {
+
+class Module1;
 
 inline const QString kAnnounceValue = QStringLiteral("Annouce");
 inline const QString kArmed = QStringLiteral("YES");
@@ -13,13 +13,10 @@ inline const QString kAnnounced = QStringLiteral("NO");
 inline const QString kFriendPrefix = QStringLiteral("Frd_");
 inline const QString kFoePrefix = QStringLiteral("Foe_");
 
-// The subkey names under `path`, in the store's order (what the watch-list box shows).
-QStringList enumregkey(const RegPath &path);
-
-// Creates the entry prefix + identifier (and any missing parent key) and arms it.
-void addWatchEntry(const QString &prefix, const QString &identifier);
+// The identifier of a watch entry: its subkey name after the four-character kind prefix.
+QStringView identifierOf(const QString &subkeyName);
 
 // Whether prefix + identifier is already one of the rows of the watch-list box.
 bool alreadyWatched(const QString &prefix, const QString &identifier, const QStringList &rows);
 
-} // namespace kelvoran::Module1
+} // namespace kelvoran

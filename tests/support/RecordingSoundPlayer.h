@@ -1,5 +1,7 @@
 #pragma once
-// A sound layer that plays nothing and remembers what it was asked to play, in order.
+// Sound and notification layers that play and show nothing and remember what they were asked
+// for, in order.
+#include "platform/Notifier.h"
 #include "platform/SoundPlayer.h"
 
 #include <QStringList>
@@ -10,7 +12,7 @@ namespace kelvoran::test {
 class RecordingSoundPlayer final : public platform::SoundPlayer
 {
 public:
-    void playSync(const QString &path) override
+    void play(const QString &path) override
     {
         played << path;
         if (onPlay)
@@ -18,8 +20,19 @@ public:
     }
 
     QStringList played;
-    // Runs while the "sound" plays, so a test can look at the store at that moment.
+    // Runs when the sound is asked for, so a test can look at the store at that moment.
     std::function<void(const QString &)> onPlay;
+};
+
+class RecordingNotifier final : public platform::Notifier
+{
+public:
+    void notify(const QString &summary, const QString &body) override
+    {
+        shown << summary + QLatin1Char('/') + body;
+    }
+
+    QStringList shown; // "summary/body"
 };
 
 } // namespace kelvoran::test

@@ -1,47 +1,37 @@
 #include "TempStore.h"
 
-#include "watchlist/Module1.h"
+#include "watchlist/WatchList.h"
 
 namespace kelvoran::test {
 
 TempStore::TempStore() : m_filePath(m_dir.filePath(QStringLiteral("kelvoran/registry.sqlite3")))
 {
-    if (m_dir.isValid())
-        reopen();
-}
-
-TempStore::~TempStore()
-{
-    close();
+    reopen();
 }
 
 bool TempStore::isValid() const
 {
-    return m_dir.isValid() && m_store && m_store->isUsable();
-}
-
-QString TempStore::dirPath() const
-{
-    return m_dir.path();
-}
-
-QString TempStore::filePath() const
-{
-    return m_filePath;
+    return m_dir.isValid() && m_store->problem().isEmpty();
 }
 
 void TempStore::reopen()
 {
-    close();
+    m_registry.reset();
+    m_store.reset();
     m_store = std::make_unique<platform::RegistryStore>(m_filePath);
-    Module1::setHive(m_store.get());
+    m_registry = std::make_unique<Module1>(*m_store);
 }
 
-void TempStore::close()
+void TempStore::setEntry(const QString &subkey, const QString &flag)
 {
-    if (m_store && Module1::HKEY_LOCAL_MACHINE() == m_store.get())
-        Module1::setHive(nullptr);
-    m_store.reset();
+    const RegPath path = subPath(kChecklistKey, subkey);
+    m_registry->createRegKey(path);
+    m_registry->setRegKeyValue(path, kAnnounceValue, flag, Module1::REG_SZ);
+}
+
+QString TempStore::flagOf(const QString &subkey)
+{
+    return m_registry->queryRegText(subPath(kChecklistKey, subkey), kAnnounceValue);
 }
 
 } // namespace kelvoran::test

@@ -1,9 +1,9 @@
 #pragma once
-// A registry store on a file in a fresh temporary folder, set as the program's hive for as long
-// as it lives. The folder and everything in it go away with the fixture.
+// A registry store on a file in a fresh temporary folder, with the program's routines over it,
+// and the two watch-list helpers every store-backed test needs. The folder goes with the fixture.
 #include "platform/RegistryStore.h"
+#include "watchlist/Module1.h"
 
-#include <QString>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -13,28 +13,26 @@ class TempStore
 {
 public:
     TempStore();
-    ~TempStore();
-    TempStore(const TempStore &) = delete;
-    TempStore &operator=(const TempStore &) = delete;
 
-    // False when the temporary folder could not be made or the store cannot be used.
+    // False when the temporary folder could not be made or the store cannot be written.
     bool isValid() const;
 
     platform::RegistryStore &store() { return *m_store; }
-    platform::RegistryStore *operator->() { return m_store.get(); }
-
-    // The temporary folder, and the store's file inside it (in a "kelvoran" sub-folder).
-    QString dirPath() const;
-    QString filePath() const;
+    Module1 &registry() { return *m_registry; }
+    QString dirPath() const { return m_dir.path(); }
+    QString filePath() const { return m_filePath; }
 
     // Closes the store and opens the same file again, as a restart of the program would.
     void reopen();
-    // Closes the store (the hive is then unset); reopen() opens it again.
-    void close();
+
+    // Creates the watch entry `subkey` with that "Annouce" text; the entry's flag, "" if none.
+    void setEntry(const QString &subkey, const QString &flag);
+    QString flagOf(const QString &subkey);
 
 private:
     QTemporaryDir m_dir;
     QString m_filePath;
+    std::unique_ptr<Module1> m_registry;
     std::unique_ptr<platform::RegistryStore> m_store;
 };
 
