@@ -90,23 +90,9 @@ void fitCaption(QWidget *w, const QString &caption, int padding)
 
 } // namespace
 
-QString FileDialog::showOpen(QWidget *parent) const
-{
-    QFileDialog dialog(parent);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setDirectory(initDir);
-    dialog.setNameFilters(filters);
-    // Server files are often named SERVER.INI or Sound.WAV: match names in any letter case.
-    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return {};
-    return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
-}
-
 frmMain::frmMain(Module1 &registry, platform::HttpClient &http, platform::SoundPlayer &sound,
-                 platform::Notifier &notifier, QWidget *parent)
-    : QWidget(parent), m_registry(registry), m_sound(sound), m_watch(registry, sound, notifier),
+                 platform::Notifier &notifier, Dialogs &dialogs, QWidget *parent)
+    : QWidget(parent), m_registry(registry), m_dialogs(dialogs), m_sound(sound), m_watch(registry, sound, notifier),
       m_pollFetch(http), m_showFetch(http)
 {
     setObjectName(QStringLiteral("frmMain"));
@@ -308,7 +294,7 @@ void frmMain::Form_Load()
 
     const QString problem = m_registry.HKEY_LOCAL_MACHINE().problem();
     if (!problem.isEmpty())
-        warnLater(
+        m_dialogs.warning(this, 
             QStringLiteral("The file that keeps Kelvoran's settings and watch list, %1, %2.\n\n"
                            "Kelvoran runs on, but nothing will be saved.")
                 .arg(m_registry.HKEY_LOCAL_MACHINE().filePath(), problem));
@@ -539,7 +525,7 @@ void frmMain::cmdSaveSettings_Click()
                                 txtAdminName->text(), txtPassword->text(),  txtFriendWav->text(),
                                 txtEnemyWav->text()};
     if (!saveAllowed(fields)) {
-        message(kEnterAllFields);
+        m_dialogs.message(this, kEnterAllFields);
         return;
     }
     saveSettings(m_registry, fields);
@@ -562,7 +548,7 @@ void frmMain::Command1_Click()
     const QString folder = gameInstallFolder(m_registry);
     cmDialog.initDir = folder.isEmpty() ? QDir::homePath() : folder + QStringLiteral("/System");
     cmDialog.filters = {QStringLiteral("Ini Files (*.ini)"), QStringLiteral("All Files (*.*)")};
-    const QString chosen = cmDialog.showOpen(this);
+    const QString chosen = m_dialogs.openFile(this, cmDialog);
     if (chosen.isEmpty())
         return;
     txtINIfile->setText(chosen);
@@ -577,7 +563,7 @@ void frmMain::browseWav(QLineEdit *field)
     textBeforeEdit = field->text();
     cmDialog.initDir = QCoreApplication::applicationDirPath();
     cmDialog.filters = {QStringLiteral("Wav Files (*.wav)")};
-    const QString chosen = cmDialog.showOpen(this);
+    const QString chosen = m_dialogs.openFile(this, cmDialog);
     if (chosen.isEmpty())
         return;
     field->setText(chosen);
@@ -623,7 +609,7 @@ void frmMain::showCurrentPlayers(const watch::PlayerTable &table)
     unsetCursor();
     updateWatchControls();
     if (!table) {
-        message(kNoPlayers);
+        m_dialogs.message(this, kNoPlayers);
         return;
     }
     for (const watch::PlayerRow &row : *table) {
@@ -636,7 +622,7 @@ void frmMain::showCurrentPlayers(const watch::PlayerTable &table)
         lstIP->setCurrentRow(0, QItemSelectionModel::NoUpdate);
     }
     if (table->isEmpty()) {
-        message(kNoPlayers);
+        m_dialogs.message(this, kNoPlayers);
         m_watch.resetToYES();
     }
 }
@@ -656,7 +642,7 @@ void frmMain::addFromList(QListWidget *list, const QString &friendPrompt, const 
 {
     const QListWidgetItem *current = list->currentItem();
     if (!current || current->text().isEmpty()) {
-        const QString typed = inputBox(optFriend->isChecked() ? friendPrompt : foePrompt);
+        const QString typed = m_dialogs.inputBox(this, optFriend->isChecked() ? friendPrompt : foePrompt);
         if (!typed.isEmpty())
             addEntry(kindPrefix(), typed);
         return;
@@ -729,35 +715,6 @@ void frmMain::lstAdd_KeyDown(int keyCode, Qt::KeyboardModifiers shift)
 void frmMain::enumregkey(const QStringList &path)
 {
     lstAdd->addItems(m_registry.entryNames(path));
-}
-
-// ---- dialogs -----------------------------------------------------------------------------------
-
-void frmMain::warnLater(const QString &text)
-{
-    // Said at once, without holding up the start-up that follows.
-    auto *box = new QMessageBox(QMessageBox::Warning, kTitle, text, QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setObjectName(QStringLiteral("storeWarning"));
-    box->open();
-}
-
-void frmMain::message(const QString &text)
-{
-    QMessageBox box(QMessageBox::NoIcon, kTitle, text, QMessageBox::Ok, this);
-    box.exec();
-}
-
-QString frmMain::inputBox(const QString &prompt)
-{
-    QInputDialog dialog(this);
-    dialog.setWindowTitle(kTitle);
-    dialog.setLabelText(prompt);
-    dialog.setInputMode(QInputDialog::TextInput);
-    dialog.setTextValue(QString());
-    if (dialog.exec() != QDialog::Accepted)
-        return {};
-    return dialog.textValue();
 }
 
 } // namespace kelvoran::app

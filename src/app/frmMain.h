@@ -2,6 +2,7 @@
 // The program's one window: the settings panel above, the watch-list panel below, the polling
 // timer and the tray icon with its menu. The handlers are thin: they read the fields and call the
 // core.
+#include "app/Dialogs.h"
 #include "platform/HttpClient.h"
 #include "platform/Notifier.h"
 #include "platform/SoundPlayer.h"
@@ -24,23 +25,13 @@ class QTimer;
 
 namespace kelvoran::app {
 
-// The file dialog the three browse buttons share: a starting folder and a list of filters.
-class FileDialog
-{
-public:
-    QString initDir;
-    QStringList filters;
-    // The chosen file's full path, or "" when the user cancelled.
-    QString showOpen(QWidget *parent) const;
-};
-
 class frmMain : public QWidget
 {
     Q_OBJECT
 
 public:
     frmMain(Module1 &registry, platform::HttpClient &http, platform::SoundPlayer &sound,
-            platform::Notifier &notifier, QWidget *parent = nullptr);
+            platform::Notifier &notifier, Dialogs &dialogs, QWidget *parent = nullptr);
     ~frmMain() override;
 
     // The start-up sequence: show the window, add the tray icon, load the settings, fill the
@@ -175,11 +166,9 @@ private:
     QString kindPrefix() const;
     QStringList sevenFields() const;
     watch::WatchFields watchFields() const;
-    void message(const QString &text);
-    void warnLater(const QString &text);
-    QString inputBox(const QString &prompt);
 
     Module1 &m_registry;
+    Dialogs &m_dialogs;
     platform::SoundPlayer &m_sound;
     watch::ServerWatch m_watch;
     watch::PageFetchWorker m_pollFetch;

@@ -398,8 +398,10 @@ bool RegistryStore::Impl::checkContents(QString *why)
     auto rows = [&](const char *sql, QStringList *out) {
         sqlite3_stmt *st = nullptr;
         int r = sqlite3_prepare_v2(ro, sql, -1, &st, nullptr);
-        while (r == SQLITE_OK && (r = sqlite3_step(st)) == SQLITE_ROW)
-            out->append(columnText(st, 0));
+        if (r == SQLITE_OK) {
+            while ((r = sqlite3_step(st)) == SQLITE_ROW)
+                out->append(columnText(st, 0));
+        }
         sqlite3_finalize(st);
         if (r != SQLITE_DONE && r != SQLITE_OK) {
             const int primary = sqlite3_errcode(ro) & 0xff;
@@ -516,11 +518,6 @@ bool RegistryStore::Impl::openFile()
         refuseWrites(QStringLiteral("is not a regular file"));
         return false;
     }
-    if (!checkContents(&why)) {
-        refuseWrites(why);
-        return false;
-    }
-
     // SQLite keeps its journal beside the file, so the folder must be writable too.
     struct stat dirSt;
     const QByteArray nativeDir = QFile::encodeName(dir);
@@ -530,6 +527,13 @@ bool RegistryStore::Impl::openFile()
     else if (::stat(nativeDir.constData(), &dirSt) != 0 || !mayWrite(nativeDir, dirSt))
         readOnly =
             QStringLiteral("may not be written (its folder %1 has no write permission)").arg(dir);
+    if (!checkContents(&why)) {
+        // Read-only permissions can keep SQLite from reading the file at all: then they are the
+        // cause to tell.
+        refuseWrites(readOnly.isEmpty() || why.contains(QLatin1String("damaged")) ? why
+                                                                                   : readOnly);
+        return false;
+    }
 
     const int flags =
         (readOnly.isEmpty() ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;

@@ -14,10 +14,15 @@ bool TempStore::isValid() const
     return m_dir.isValid() && m_store->problem().isEmpty();
 }
 
-void TempStore::reopen()
+void TempStore::close()
 {
     m_registry.reset();
     m_store.reset();
+}
+
+void TempStore::reopen()
+{
+    close();
     m_store = std::make_unique<platform::RegistryStore>(m_filePath);
     m_registry = std::make_unique<Module1>(*m_store);
 }

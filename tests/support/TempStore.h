@@ -24,6 +24,8 @@ public:
 
     // Closes the store and opens the same file again, as a restart of the program would.
     void reopen();
+    // Closes the store (until reopen()).
+    void close();
 
     // Creates the watch entry `subkey` with that "Annouce" text; the entry's flag, "" if none.
     void setEntry(const QString &subkey, const QString &flag);
