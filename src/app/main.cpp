@@ -1,3 +1,4 @@
+#include "app/Dialogs.h"
 #include "app/frmMain.h"
 #include "platform/DBusNotifier.h"
 #include "platform/HttpClient.h"
@@ -23,7 +24,8 @@ int main(int argc, char *argv[])
     kelvoran::platform::DBusNotifier notifier(QStringLiteral("io.github.kelvoran.Kelvoran"),
                                               QStringLiteral("io.github.kelvoran.Kelvoran"));
 
-    kelvoran::app::frmMain window(registry, http, sound, notifier);
+    kelvoran::app::QtDialogs dialogs;
+    kelvoran::app::frmMain window(registry, http, sound, notifier, dialogs);
     window.Form_Load();
     return QApplication::exec();
 }
