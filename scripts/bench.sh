@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds an optimised build and runs the benchmarks, each printing its figures. The start-up and
+# Builds an optimised build and runs the benchmarks, each printing its figures. The busy-time and
 # idle benchmarks run on a private X server with a tray host.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,7 +14,7 @@ start_desktop_stack
 unset http_proxy HTTP_PROXY all_proxy ALL_PROXY
 export no_proxy="127.0.0.1,localhost"
 
-for b in bench_scrape bench_store bench_poll bench_startup bench_idle; do
+for b in bench_scrape bench_poll bench_busy bench_idle; do
     echo "=== $b"
     "build/release/bench/$b"
 done

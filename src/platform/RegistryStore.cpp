@@ -87,11 +87,8 @@ const std::array<const char *, StmtCount> kStatements = {
 
 QString columnText(sqlite3_stmt *st, int col)
 {
-    const void *p = sqlite3_column_text16(st, col);
-    const int bytes = sqlite3_column_bytes16(st, col);
-    if (!p)
-        return QString();
-    return QString(static_cast<const QChar *>(p), bytes / int(sizeof(QChar)));
+    const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(st, col));
+    return p ? QString::fromUtf8(p, sqlite3_column_bytes(st, col)) : QString();
 }
 
 QByteArray columnBlob(sqlite3_stmt *st, int col)
@@ -546,6 +543,8 @@ bool RegistryStore::Impl::openFile()
     // Until the file is known to be good, closing must not write anything into it.
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    // Room for a watch list of many thousand entries, so a poll's read stays in memory.
+    sqlite3_exec(db, "PRAGMA cache_size = -16384", nullptr, nullptr, nullptr);
     if (!readOnly.isEmpty()) {
         refuseWrites(readOnly);
         return true; // readable: the watch list shows, nothing is saved

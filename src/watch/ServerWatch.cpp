@@ -5,6 +5,8 @@
 
 #include <QSet>
 
+#include <algorithm>
+
 namespace kelvoran::watch {
 
 PlayerTable fetchCurrentPlayers(platform::HttpClient &http, const WatchFields &fields)
@@ -33,17 +35,26 @@ void ServerWatch::PollCycle(const PlayerTable &table, const WatchFields &fields)
         return;
     }
 
-    getALlKeyPlayers();
-    for (const PlayerRow &row : *table)
-        playAnnoucement(row.name, row.ip, fields);
-
-    // Everyone on line by name or by address; an entry that none of them matches is armed again.
+    // Everyone on line by name or by address, and the entries that one of them matches.
     QSet<QStringView> onLine;
     onLine.reserve(table->size() * 2);
     for (const PlayerRow &row : *table) {
         onLine.insert(row.name);
         onLine.insert(row.ip);
     }
+    getALlKeyPlayers();
+    m_byIdentifier.clear();
+    for (qsizetype i = 0; i < m_loaded.size(); ++i) {
+        const QStringView id = identifierOf(m_loaded[i].subkey);
+        // Names shorter than a prefix can only come from another program; they identify nobody.
+        if (m_loaded[i].subkey.size() >= 4 && onLine.contains(id))
+            m_byIdentifier[id].append(i);
+    }
+
+    for (const PlayerRow &row : *table)
+        playAnnoucement(row.name, row.ip, fields);
+
+    // An entry that nobody on line matches is armed again.
     for (WatchEntryFlag &entry : m_loaded) {
         if (entry.flag != kArmed && !onLine.contains(identifierOf(entry.subkey)))
             writeFlag(entry, kArmed);
@@ -53,10 +64,13 @@ void ServerWatch::PollCycle(const PlayerTable &table, const WatchFields &fields)
 void ServerWatch::playAnnoucement(const QString &strName, const QString &strIP,
                                   const WatchFields &fields)
 {
-    for (WatchEntryFlag &entry : m_loaded) {
-        const QStringView id = identifierOf(entry.subkey);
-        if (entry.subkey.size() < 4 || (id != strIP && id != strName))
-            continue;
+    // The entries whose identifier is the address or the name, in the store's order.
+    QList<qsizetype> candidates = m_byIdentifier.value(strIP);
+    if (strName != strIP)
+        candidates += m_byIdentifier.value(strName);
+    std::sort(candidates.begin(), candidates.end());
+    for (qsizetype i : std::as_const(candidates)) {
+        WatchEntryFlag &entry = m_loaded[i];
         const QStringView prefix = QStringView(entry.subkey).left(4);
         const bool isFriend = prefix == kFriendPrefix;
         if (entry.flag != kArmed || (!isFriend && prefix != kFoePrefix))
@@ -66,7 +80,7 @@ void ServerWatch::playAnnoucement(const QString &strName, const QString &strIP,
         m_sound.play(isFriend ? fields.friendWav : fields.enemyWav);
         m_notifier.notify(isFriend ? QStringLiteral("Friend on line")
                                    : QStringLiteral("Foe on line"),
-                          id.toString());
+                          identifierOf(entry.subkey).toString());
         return;
     }
 }

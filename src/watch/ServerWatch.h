@@ -7,6 +7,7 @@
 #include "watch/PlayerTableParser.h"
 #include "watchlist/Module1.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -40,8 +41,8 @@ public:
     void PollCycle(const PlayerTable &table, const WatchFields &fields);
 
     // Announces the first armed entry of the loaded watch list, in the store's order, whose
-    // identifier is the player's name or address: its flag goes to "NO", then its sound plays
-    // and a notification names it.
+    // identifier is the player's name or address (among those PollCycle found on line): its flag
+    // goes to "NO", then its sound plays and a notification names it.
     void playAnnoucement(const QString &strName, const QString &strIP, const WatchFields &fields);
 
     // Loads the watch list (subkey names and flags) from the store.
@@ -59,6 +60,9 @@ private:
     platform::SoundPlayer &m_sound;
     platform::Notifier &m_notifier;
     QList<WatchEntryFlag> m_loaded;
+    // Positions in m_loaded, in the store's order, of the entries that someone on line matches,
+    // by identifier: a player is matched without walking the whole list.
+    QHash<QStringView, QList<qsizetype>> m_byIdentifier;
 };
 
 } // namespace kelvoran::watch
