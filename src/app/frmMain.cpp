@@ -89,6 +89,14 @@ void fitCaption(QWidget *w, const QString &caption, int padding)
         w->setFont(font);
 }
 
+// The polling interval; tests shorten it through KELVORAN_POLL_INTERVAL_MS.
+int pollIntervalMs()
+{
+    bool ok = false;
+    const int ms = qEnvironmentVariableIntValue("KELVORAN_POLL_INTERVAL_MS", &ok);
+    return ok && ms > 0 ? ms : frmMain::kPollIntervalMs;
+}
+
 } // namespace
 
 QString FileDialog::showOpen(QWidget *parent) const
@@ -339,7 +347,7 @@ void frmMain::Form_Resize()
             },
             Qt::QueuedConnection);
     }
-    setTimerInterval(kPollIntervalMs);
+    setTimerInterval(pollIntervalMs());
 }
 
 void frmMain::Timer_Timer()
@@ -702,6 +710,22 @@ QString frmMain::inputBox(const QString &prompt)
     if (dialog.exec() != QDialog::Accepted)
         return {};
     return dialog.textValue();
+}
+
+// ---- start in the tray -------------------------------------------------------------------------
+
+void frmMain::startInTray()
+{
+    // The start-up sequence with the window's first showing kept off the screen, then the window
+    // minimised: the minimising rule arms the timer and, with a tray, keeps the window hidden;
+    // without one the window goes minimised into the task bar.
+    setAttribute(Qt::WA_DontShowOnScreen);
+    Form_Load();
+    hide();
+    setAttribute(Qt::WA_DontShowOnScreen, false);
+    setWindowState(windowState() | Qt::WindowMinimized);
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        show();
 }
 
 } // namespace kelvoran::app

@@ -1,3 +1,5 @@
+#include "app/CommandLine.h"
+#include "app/SingleInstance.h"
 #include "app/frmMain.h"
 #include "platform/HttpClient.h"
 #include "platform/RegistryStore.h"
@@ -8,10 +10,22 @@
 
 int main(int argc, char *argv[])
 {
+    // --help and --version answer before any display is needed.
+    const kelvoran::app::CommandLine options = kelvoran::app::readCommandLine(argc, argv);
+    if (options.exitCode)
+        return *options.exitCode;
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kelvoran"));
+    QApplication::setDesktopFileName(QStringLiteral(KELVORAN_APP_ID));
     // The window may hide in the tray; only Exit or the close box end the program.
     QApplication::setQuitOnLastWindowClosed(false);
+
+    // One running copy per user: a later start brings the running copy's window back and ends (a
+    // later --minimized start leaves it as it is).
+    kelvoran::app::SingleInstance instance(QStringLiteral(KELVORAN_APP_ID));
+    if (!instance.claim())
+        return options.minimized || instance.handOver() ? 0 : 1;
 
     kelvoran::platform::RegistryStore store(kelvoran::platform::RegistryStore::defaultFilePath());
     kelvoran::Module1::setHive(&store);
@@ -19,7 +33,13 @@ int main(int argc, char *argv[])
     kelvoran::platform::PulseSoundPlayer sound;
 
     kelvoran::app::frmMain window(http, sound);
-    window.Form_Load();
+    // Handed over from a later start: as a left click on the tray icon, the timer left as it is.
+    QObject::connect(&instance, &kelvoran::app::SingleInstance::windowRequested, &window,
+                     [&window] { window.Form_MouseMove(QSystemTrayIcon::Trigger); });
+    if (options.minimized)
+        window.startInTray();
+    else
+        window.Form_Load();
     const int rc = QApplication::exec();
     kelvoran::Module1::setHive(nullptr);
     return rc;
