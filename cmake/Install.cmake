@@ -35,14 +35,19 @@ qt_add_resources(kelvoran_app kelvoran_icons
   BASE ${CMAKE_CURRENT_BINARY_DIR}/icons
   FILES ${icon_pngs})
 
-# Debian wants manual pages compressed, and reproducibly (no name or time in the gzip header).
-set(man_gz ${CMAKE_CURRENT_BINARY_DIR}/kelvoran.1.gz)
-add_custom_command(OUTPUT ${man_gz}
-  COMMAND gzip -9nc ${KELVORAN_DATA_DIR}/kelvoran.1 > ${man_gz}
-  DEPENDS ${KELVORAN_DATA_DIR}/kelvoran.1
-  COMMENT "Compressing the manual page")
-add_custom_target(kelvoran_manpage DEPENDS ${man_gz})
-add_dependencies(kelvoran kelvoran_manpage)
+# Debian wants the manual page and the changelog compressed, and reproducibly (no name or time in
+# the gzip header).
+set(gz_files)
+foreach(file kelvoran.1 changelog)
+  set(gz ${CMAKE_CURRENT_BINARY_DIR}/${file}.gz)
+  add_custom_command(OUTPUT ${gz}
+    COMMAND gzip -9nc ${KELVORAN_DATA_DIR}/${file} > ${gz}
+    DEPENDS ${KELVORAN_DATA_DIR}/${file}
+    COMMENT "Compressing ${file}")
+  list(APPEND gz_files ${gz})
+endforeach()
+add_custom_target(kelvoran_compressed DEPENDS ${gz_files})
+add_dependencies(kelvoran kelvoran_compressed)
 
 install(TARGETS kelvoran RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${KELVORAN_DATA_DIR}/${KELVORAN_APP_ID}.desktop
@@ -51,8 +56,9 @@ install(FILES ${KELVORAN_ICON_SVG}
   DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${KELVORAN_DATA_DIR}/${KELVORAN_APP_ID}.metainfo.xml
   DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
-install(FILES ${man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${KELVORAN_DATA_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kelvoran.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${KELVORAN_DATA_DIR}/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The Debian package: `cpack -G DEB` in a release build makes kelvoran_<version>_amd64.deb.
 set(CPACK_PACKAGE_NAME kelvoran)
@@ -63,17 +69,18 @@ set(CPACK_PACKAGE_HOMEPAGE_URL "https://github.com/kelvoran/kelvoran")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION games)
+# Not "games": that section is for games installed in /usr/games.
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # libcurl, libsndfile and libpulse are opened at run time, not linked (platform/RuntimeLibrary.h):
 # shlibdeps cannot see them, so they are named here.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4, libsndfile1, libpulse0")
+# The long description under the summary; CPack indents its lines as the control file wants.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "announces friends and foes joining a game server
- Kelvoran sits in the system tray and tells you, with a sound, when someone
- you watch for joins your Unreal Tournament (1999) server: one WAV file for a
- friend, another for a foe, once per visit. It reads the players from the
- server's web administration.")
+  "Kelvoran sits in the system tray and tells you, with a sound, when someone
+you watch for joins your Unreal Tournament (1999) server: one WAV file for a
+friend, another for a foe, once per visit. It reads the players from the
+server's web administration.")
 include(CPack)

@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstring>
@@ -159,6 +160,8 @@ void SingleInstance::acceptConnections()
     int fd;
     while ((fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0) {
         auto *connection = new Connection(fd, this);
+        // A caller that never finishes its line is not kept waiting for.
+        QTimer::singleShot(kHandOverMs, connection, &QObject::deleteLater);
         connect(connection, &QSocketNotifier::activated, this, [this, connection] {
             char buffer[kMaxLine + 1];
             const ssize_t got = ::read(int(connection->socket()), buffer, sizeof buffer);
