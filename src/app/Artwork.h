@@ -3,8 +3,8 @@
 
 namespace kelvoran::app {
 
-// The program's own icon: a small speaker with a sound wave, drawn at 16x16 (and larger sizes
-// for trays that ask for them) in a 16-colour palette.
+// The program's own icon, the one the icon theme gets: a speaker sounding on a dark blue disc, in
+// a 16-colour palette. Every size, 16x16 to 256x256, is the installed PNG of that size.
 QIcon kelvoranIcon();
 // The play buttons' picture: a right-pointing triangle, 16x16.
 QIcon playIcon();

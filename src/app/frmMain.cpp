@@ -88,12 +88,20 @@ void fitCaption(QWidget *w, const QString &caption, int padding)
         w->setFont(font);
 }
 
+// The polling interval; tests shorten it through KELVORAN_POLL_INTERVAL_MS.
+int pollIntervalMs()
+{
+    bool ok = false;
+    const int ms = qEnvironmentVariableIntValue("KELVORAN_POLL_INTERVAL_MS", &ok);
+    return ok && ms > 0 ? ms : frmMain::kPollIntervalMs;
+}
+
 } // namespace
 
 frmMain::frmMain(Module1 &registry, platform::HttpClient &http, platform::SoundPlayer &sound,
                  platform::Notifier &notifier, Dialogs &dialogs, QWidget *parent)
-    : QWidget(parent), m_registry(registry), m_dialogs(dialogs), m_sound(sound), m_watch(registry, sound, notifier),
-      m_pollFetch(http), m_showFetch(http)
+    : QWidget(parent), m_registry(registry), m_dialogs(dialogs), m_sound(sound),
+      m_watch(registry, sound, notifier), m_pollFetch(http), m_showFetch(http)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(kTitle);
@@ -294,7 +302,8 @@ void frmMain::Form_Load()
 
     const QString problem = m_registry.HKEY_LOCAL_MACHINE().problem();
     if (!problem.isEmpty())
-        m_dialogs.warning(this, 
+        m_dialogs.warning(
+            this,
             QStringLiteral("The file that keeps Kelvoran's settings and watch list, %1, %2.\n\n"
                            "Kelvoran runs on, but nothing will be saved.")
                 .arg(m_registry.HKEY_LOCAL_MACHINE().filePath(), problem));
@@ -340,7 +349,7 @@ void frmMain::Form_Resize()
             },
             Qt::QueuedConnection);
     }
-    setTimerInterval(kPollIntervalMs);
+    setTimerInterval(pollIntervalMs());
 }
 
 void frmMain::Timer_Timer()
@@ -642,7 +651,8 @@ void frmMain::addFromList(QListWidget *list, const QString &friendPrompt, const 
 {
     const QListWidgetItem *current = list->currentItem();
     if (!current || current->text().isEmpty()) {
-        const QString typed = m_dialogs.inputBox(this, optFriend->isChecked() ? friendPrompt : foePrompt);
+        const QString typed =
+            m_dialogs.inputBox(this, optFriend->isChecked() ? friendPrompt : foePrompt);
         if (!typed.isEmpty())
             addEntry(kindPrefix(), typed);
         return;
@@ -715,6 +725,22 @@ void frmMain::lstAdd_KeyDown(int keyCode, Qt::KeyboardModifiers shift)
 void frmMain::enumregkey(const QStringList &path)
 {
     lstAdd->addItems(m_registry.entryNames(path));
+}
+
+// ---- start in the tray -------------------------------------------------------------------------
+
+void frmMain::startInTray()
+{
+    // The start-up sequence with the window's first showing kept off the screen, then the window
+    // minimised: the minimising rule arms the timer and, with a tray, keeps the window hidden;
+    // without one the window goes minimised into the task bar.
+    setAttribute(Qt::WA_DontShowOnScreen);
+    Form_Load();
+    hide();
+    setAttribute(Qt::WA_DontShowOnScreen, false);
+    setWindowState(windowState() | Qt::WindowMinimized);
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        show();
 }
 
 } // namespace kelvoran::app

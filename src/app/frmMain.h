@@ -179,6 +179,11 @@ private:
     QObject *m_gotFocusField = nullptr;
     int m_interval = 0;
     bool m_unloaded = false;
+
+public:
+    // Start-up straight into the tray (--minimized), instead of Form_Load: the window is not shown
+    // and polling starts as after a minimise. Without a system tray the window starts minimised.
+    void startInTray();
 };
 
 } // namespace kelvoran::app

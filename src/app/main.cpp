@@ -1,4 +1,6 @@
+#include "app/CommandLine.h"
 #include "app/Dialogs.h"
+#include "app/SingleInstance.h"
 #include "app/frmMain.h"
 #include "platform/DBusNotifier.h"
 #include "platform/HttpClient.h"
@@ -10,10 +12,22 @@
 
 int main(int argc, char *argv[])
 {
+    // --help and --version answer before any display is needed.
+    const kelvoran::app::CommandLine options = kelvoran::app::readCommandLine(argc, argv);
+    if (options.exitCode)
+        return *options.exitCode;
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kelvoran"));
+    QApplication::setDesktopFileName(QStringLiteral(KELVORAN_APP_ID));
     // The window may hide in the tray; only Exit or the close box end the program.
     QApplication::setQuitOnLastWindowClosed(false);
+
+    // One running copy per user: a later start brings the running copy's window back and ends (a
+    // later --minimized start leaves it as it is).
+    kelvoran::app::SingleInstance instance(QStringLiteral(KELVORAN_APP_ID));
+    if (!instance.claim())
+        return options.minimized || instance.handOver() ? 0 : 1;
 
     // Declared before the window, so they outlive it: the window's downloads and sounds stop
     // first when it goes.
@@ -21,11 +35,17 @@ int main(int argc, char *argv[])
     kelvoran::Module1 registry(store);
     kelvoran::platform::CurlHttpClient http;
     kelvoran::platform::PulseSoundPlayer sound;
-    kelvoran::platform::DBusNotifier notifier(QStringLiteral("io.github.kelvoran.Kelvoran"),
-                                              QStringLiteral("io.github.kelvoran.Kelvoran"));
-
+    kelvoran::platform::DBusNotifier notifier(QStringLiteral(KELVORAN_APP_ID),
+                                              QStringLiteral(KELVORAN_APP_ID));
     kelvoran::app::QtDialogs dialogs;
+
     kelvoran::app::frmMain window(registry, http, sound, notifier, dialogs);
-    window.Form_Load();
+    // Handed over from a later start: as a left click on the tray icon, the timer left as it is.
+    QObject::connect(&instance, &kelvoran::app::SingleInstance::windowRequested, &window,
+                     [&window] { window.Form_MouseMove(QSystemTrayIcon::Trigger); });
+    if (options.minimized)
+        window.startInTray();
+    else
+        window.Form_Load();
     return QApplication::exec();
 }
