@@ -15,12 +15,16 @@ class DesktopStartTest : public QObject
     kelvoran::test::TempStore m_store; // its folder is the programs' XDG_CONFIG_HOME
     QProcess m_first;
 
-    // Whether X shows the program's window (the tray icon's window is no child of the root).
-    bool windowShown(const QProcess &p)
+    // The program's windows that X shows (the tray icon's window is no child of the root).
+    int windowsShown(const QProcess &p)
     {
-        const QString search = "test -n \"$(xdotool search --onlyvisible --maxdepth 1 --pid %1)\"";
-        return QProcess::execute("sh", {"-c", search.arg(p.processId())}) == 0;
+        QProcess search;
+        search.start("xdotool", {"search", "--onlyvisible", "--maxdepth", "1", "--pid",
+                                 QString::number(p.processId())});
+        search.waitForFinished();
+        return int(search.readAllStandardOutput().count('\n'));
     }
+    bool windowShown(const QProcess &p) { return windowsShown(p) > 0; }
     void twoPolls() // ... also lets the first copy's event loop run in between
     {
         const int before = m_server.requestCount();
@@ -35,7 +39,7 @@ private slots:
         QVERIFY(m_store.isValid() &&
                 QDir(dir).mkdir("run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         m_server.setCredentials("admin", "pw");
-        kelvoran::settings::saveSettings({dir + "/server.ini", "127.0.0.1", m_server.portText(),
+        kelvoran::settings::saveSettings(m_store.registry(), {dir + "/server.ini", "127.0.0.1", m_server.portText(),
                                           "admin", "pw", QString(), QString()});
         m_store.close();
         qputenv("XDG_CONFIG_HOME", dir.toLocal8Bit()); // for the programs started from here on
@@ -67,6 +71,23 @@ private slots:
         QVERIFY(m_first.waitForFinished(10000));
         m_first.start(kKelvoran, {"--minimized"});
         twoPolls();
+    }
+
+    // The tray menu's Exit ends the program while its poll waits on a server that never answers
+    // (the download would give up only after 20 s).
+    void exitWhileAPollWaits()
+    {
+        m_server.setMode(kelvoran::test::FakeGameServer::Mode::NeverAnswer);
+        const int before = m_server.requestCount();
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.requestCount() > before, 10000);
+        const QString icon = "for w in $(xdotool search --pid %1); do eval $(xdotool "
+                             "getwindowgeometry --shell $w); [ $WIDTH = $HEIGHT ] && [ $WIDTH -le "
+                             "64 ] && xdotool mousemove --window $w 4 4 click 3 && exit; done; false";
+        QCOMPARE(QProcess::execute("sh", {"-c", icon.arg(m_first.processId())}), 0);
+        QTRY_VERIFY(windowShown(m_first)); // the menu, which has the keyboard: Exit is its last item
+        QProcess::execute("xdotool", {"key", "Up", "Return"});
+        QVERIFY(m_first.waitForFinished(5000));
+        QCOMPARE(m_first.exitCode(), 0);
     }
 };
 
