@@ -18,17 +18,26 @@ bool saveAllowed(const SettingsFields &fields)
            !fields.adminName.isEmpty() && !fields.password.isEmpty();
 }
 
-void saveSettings(const SettingsFields &fields)
+SaveResult saveSettings(const SettingsFields &fields)
 {
+    SaveResult result;
+    const auto writeIni = [&](const QString &section, const QString &key, const QString &value) {
+        QString why;
+        if (!writeIniValue(section, key, fields.iniFile, value, &why) && result.ok)
+            result = {false, why};
+    };
     createRegKey(kSettingsKey, HKEY_LOCAL_MACHINE());
     createRegKey(kChecklistKey, HKEY_LOCAL_MACHINE());
     setRegKeyValue(kSettingsKey, kServerAddressValue, fields.ipAddress, REG_SZ);
-    writeIniValue(kAdminSection, kAdminUserKey, fields.iniFile, fields.adminName);
-    writeIniValue(kAdminSection, kAdminPasswordKey, fields.iniFile, fields.password);
-    writeIniValue(kWebServerSection, kListenPortKey, fields.iniFile, fields.portNumber);
+    if (!fields.iniFile.isEmpty()) {
+        writeIni(kAdminSection, kAdminUserKey, fields.adminName);
+        writeIni(kAdminSection, kAdminPasswordKey, fields.password);
+        writeIni(kWebServerSection, kListenPortKey, fields.portNumber);
+    }
     setRegKeyValue(kSettingsKey, kIniFileValue, fields.iniFile, REG_SZ);
     setRegKeyValue(kSettingsKey, kFriendValue, fields.friendWav, REG_SZ);
     setRegKeyValue(kSettingsKey, kEnemyValue, fields.enemyWav, REG_SZ);
+    return result;
 }
 
 QString gameInstallFolder()
