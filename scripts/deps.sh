@@ -7,7 +7,7 @@ packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
           libxcb1-dev libsqlite3-dev libcurl4-openssl-dev libsndfile1-dev libpulse-dev fonts-dejavu-core fonts-wine)
 if [[ "${1:-}" == "--test" ]]; then
     packages+=(xvfb xauth trayer pulseaudio pulseaudio-utils sox xdotool imagemagick x11-utils
-               procps)
+               procps clang libclang-rt-14-dev)
 fi
 
 missing=()
