@@ -73,7 +73,7 @@ private slots:
           "SCHL\u00dcSSEL");
         r("blanks around names, value", "[ A ]\r\n \t K \t=  v  w \t \r\n", "v  w", " A ", " K ");
         r("one pair of quotes removed", "[A]\nK=  \"\" v \"\"  \n", "\" v \"");
-        r("single or mismatched quotes", "[A]\nK='v'\nX=\"v'\n", "\"v'", "A", "X");
+        r("single quotes removed, a lone one kept", "[A]\nK='\"v'\n", "\"v");
         r("comments skipped", ";[A]\nK=no\n[A]\n;K=c\n  ; K=d\nK=real\n", "real");
         r("first key and first section win", "[A]\nK=1\nK=2\n[A]\nK=3\n", "1");
         r("key only in a repeated section", "[A]\nX=1\n[A]\nK=3\n", "");
