@@ -27,4 +27,8 @@ ctest --test-dir build/test --output-on-failure -j2 || status=$?
 if ((status != 0)); then
     show_desktop_stack_logs
 fi
+
+# --- Fuzz smoke run: each libFuzzer target for 30 s (scripts/fuzz.sh builds them with clang) ---
+scripts/fuzz.sh 30 || status=$?
+# --- end of the fuzz smoke run ---
 exit "$status"

@@ -61,14 +61,15 @@ private slots:
         QTest::addColumn<quint32>("type");
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<QString>("text");
-        QTest::newRow("string") << kRegSz << QByteArray("YES", 4) << "YES";
-        QTest::newRow("string without NUL") << kRegSz << QByteArray("NO") << "NO";
-        QTest::newRow("string of size 0") << kRegSz << QByteArray("") << "";
-        QTest::newRow("UTF-8 string") << kRegSz << QByteArray("Jos\xc3\xa9\0", 6) << "José";
-        QTest::newRow("DWORD 8888") << kRegDword << QByteArray("\xb8\x22\0\0", 4) << "8888";
-        QTest::newRow("DWORD -1") << kRegDword << QByteArray("\xff\xff\xff\xff", 4) << "-1";
-        QTest::newRow("DWORD of 3 bytes") << kRegDword << QByteArray("\1\2\3", 3) << "";
-        QTest::newRow("expandable string") << 2u << QByteArray("%HOME%\0", 7) << "";
+        for (const auto &[tag, type, data, text] :
+             {std::tuple{"string", kRegSz, QByteArray("Jos\xc3\xa9\0", 6), "José"},
+              {"no NUL", kRegSz, QByteArray("NO"), "NO"},
+              {"size 0", kRegSz, QByteArray(""), ""},
+              {"DWORD", kRegDword, QByteArray("\xb8\x22\0\0", 4), "8888"},
+              {"DWORD -1", kRegDword, QByteArray("\xff\xff\xff\xff", 4), "-1"},
+              {"DWORD of 3 bytes", kRegDword, QByteArray("\1\2\3", 3), ""},
+              {"other type", 2u, QByteArray("%HOME%\0", 7), ""}})
+            QTest::newRow(tag) << type << data << QString(text);
     }
 
     void valuesReadAsTheRoutinesGiveThem()
@@ -119,28 +120,22 @@ private slots:
 
     void unusableFileIsLeftAlone_data()
     {
-        QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("cause");
         QTest::addColumn<int>("readable"); // -1: as the permissions of the user running it allow
-        QTest::newRow("garbage") << "garbage"
-                                 << "damaged or not a database" << 0;
-        QTest::newRow("cut in half") << "half"
-                                     << "damaged" << 0;
-        QTest::newRow("another program's") << "foreign"
-                                           << "not a Kelvoran registry store" << 0;
-        QTest::newRow("newer version") << "newer"
-                                       << "newer version" << 0;
-        QTest::newRow("FIFO") << "fifo"
-                              << "not a regular file" << 0;
-        QTest::newRow("read-only file") << "readonly"
-                                        << "no write permission" << 1;
-        QTest::newRow("read-only folder") << "rofolder"
-                                          << "folder" << -1;
+        for (const auto &[kind, cause, readable] :
+             {std::tuple{"garbage", "damaged or not a database", 0},
+              {"half", "damaged", 0},
+              {"foreign", "not a Kelvoran registry store", 0},
+              {"newer", "newer version", 0},
+              {"fifo", "not a regular file", 0},
+              {"readonly", "no write permission", 1},
+              {"rofolder", "folder", -1}})
+            QTest::newRow(kind) << QString(cause) << readable;
     }
 
     void unusableFileIsLeftAlone()
     {
-        QFETCH(QString, kind);
+        const QString kind = QTest::currentDataTag();
         QFETCH(QString, cause);
         QFETCH(int, readable);
         for (int i = 0; i < 300; ++i)
@@ -243,22 +238,15 @@ private slots:
               qlonglong(present.size()));
     }
 
-    void defaultFilePath_data()
-    {
-        QTest::addColumn<QByteArray>("xdg");
-        QTest::addColumn<QString>("expected");
-        const QString home = QDir::homePath() + "/.config/kelvoran/registry.sqlite3";
-        QTest::newRow("set") << QByteArray("/cfg") << "/cfg/kelvoran/registry.sqlite3";
-        QTest::newRow("unset") << QByteArray() << home;
-        QTest::newRow("relative") << QByteArray("cfg") << home;
-    }
-
     void defaultFilePath()
     {
-        QFETCH(QByteArray, xdg);
-        QFETCH(QString, expected);
-        qputenv("XDG_CONFIG_HOME", xdg);
-        QCOMPARE(RegistryStore::defaultFilePath(), expected);
+        const QString home = QDir::homePath() + "/.config/kelvoran/registry.sqlite3";
+        for (const auto &[xdg, expected] : {std::pair{"/cfg", u"/cfg/kelvoran/registry.sqlite3"_qs},
+                                            {"", home},
+                                            {"relative", home}}) {
+            qputenv("XDG_CONFIG_HOME", xdg);
+            QCOMPARE(RegistryStore::defaultFilePath(), expected);
+        }
     }
 
     void newFileIsPrivate()

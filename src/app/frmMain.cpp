@@ -537,7 +537,14 @@ void frmMain::cmdSaveSettings_Click()
         m_dialogs.message(this, kEnterAllFields);
         return;
     }
-    saveSettings(m_registry, fields);
+    const SaveResult saved = saveSettings(m_registry, fields);
+    if (!saved.ok) {
+        // The game server would not get the login and port: the save is not done, and it says so.
+        m_dialogs.message(this, QStringLiteral("Could not save the settings into the game "
+                                               "server's INI file.\n\n%1.")
+                                    .arg(saved.reason));
+        return;
+    }
     setSaveMode(false);
     updateWatchControls();
 }

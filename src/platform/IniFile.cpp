@@ -6,11 +6,12 @@
 #include <QByteArray>
 #include <QFileInfo>
 #include <QList>
-#include <QRandomGenerator>
+#include <QStringDecoder>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,11 +44,15 @@ QByteArrayView trimmed(QByteArrayView v)
     return v;
 }
 
+constexpr QByteArrayView kUtf8Bom = "\xEF\xBB\xBF";
+
 // Strict UTF-8 check: no overlong forms, no surrogates, nothing above U+10FFFF, no cut sequence.
-bool isValidUtf8(QByteArrayView data)
+// `multiByte` tells whether any byte above ASCII was seen.
+bool isValidUtf8(QByteArrayView data, bool &multiByte)
 {
     const auto *p = reinterpret_cast<const unsigned char *>(data.data());
     const qsizetype n = data.size();
+    multiByte = false;
     qsizetype i = 0;
     while (i < n) {
         const unsigned char c = p[i];
@@ -55,6 +60,7 @@ bool isValidUtf8(QByteArrayView data)
             ++i;
             continue;
         }
+        multiByte = true;
         int extra = 0;
         unsigned char lo = 0x80, hi = 0xBF; // allowed range of the second byte
         if (c >= 0xC2 && c <= 0xDF) {
@@ -87,6 +93,28 @@ bool isValidUtf8(QByteArrayView data)
     return true;
 }
 
+enum class Encoding { Windows1252, Utf8 };
+
+// The one rule, used for every read and every write (see IniFile.h). Plain ASCII is
+// Windows-1252 because the game server reads the file in its 8-bit code page, and a value
+// written into such a file must be the bytes the server compares the login with.
+Encoding encodingOf(QByteArrayView data)
+{
+    if (data.startsWith(kUtf8Bom))
+        return Encoding::Utf8;
+    bool multiByte = false;
+    return isValidUtf8(data, multiByte) && multiByte ? Encoding::Utf8 : Encoding::Windows1252;
+}
+
+bool hasNonAscii(QByteArrayView data)
+{
+    for (const char c : data) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return true;
+    }
+    return false;
+}
+
 enum class LineKind { Blank, Comment, Section, Key, Other };
 
 struct Line
@@ -115,24 +143,30 @@ struct Location
 class Document
 {
 public:
-    explicit Document(const QByteArray &bytes) : m_data(bytes)
+    explicit Document(const QByteArray &bytes) : m_data(bytes), m_encoding(encodingOf(bytes))
     {
-        m_utf8 = isValidUtf8(m_data);
-        if (m_utf8 && m_data.startsWith("\xEF\xBB\xBF"))
-            m_start = 3; // a byte-order mark is not part of the first line's text
+        if (m_data.startsWith(kUtf8Bom))
+            m_start = kUtf8Bom.size(); // the byte-order mark is not part of the first line
         const qsizetype firstLf = m_data.indexOf('\n');
         m_crlf = firstLf > 0 && m_data.at(firstLf - 1) == '\r';
     }
 
+    Encoding encoding() const { return m_encoding; }
     QByteArray lineEnding() const { return QByteArray(m_crlf ? "\r\n" : "\n"); }
 
     QString decode(QByteArrayView bytes) const
     {
-        return m_utf8 ? QString::fromUtf8(bytes) : fromWindows1252(bytes);
+        if (m_encoding == Encoding::Windows1252)
+            return fromWindows1252(bytes);
+        // A U+FEFF at the start of a value is a character of that value, not a byte-order mark
+        // to drop (the file's own mark is skipped apart, above).
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                      QStringDecoder::Flag::ConvertInitialBom);
+        return utf8(bytes);
     }
     QByteArray encode(QStringView text) const
     {
-        return m_utf8 ? text.toUtf8() : toWindows1252(text);
+        return m_encoding == Encoding::Utf8 ? text.toUtf8() : toWindows1252(text);
     }
 
     Location locate(const QString &section, const QString &key) const
@@ -224,8 +258,8 @@ private:
     }
 
     QByteArray m_data;
+    Encoding m_encoding;
     qsizetype m_start = 0;
-    bool m_utf8 = true;
     bool m_crlf = false;
 };
 
@@ -335,62 +369,155 @@ bool writeAll(int fd, const QByteArray &bytes)
     return true;
 }
 
-// Puts `bytes` in place of `target` in one rename. The new content goes to a fresh file in the
-// same folder, reaches the disk, takes the old file's owner and permissions (a new file gets the
-// usual 0666 less the umask), and only then replaces the old name. A crash at any moment leaves
-// either the old file or the new one.
-bool replaceFile(const QString &target, const QByteArray &bytes, const struct stat *old,
-                 QString &why)
+// The mode a new file gets: 0666 less the umask, read without changing it (setting the umask to
+// read it back would race with other threads creating files).
+mode_t newFileMode()
 {
-    const QFileInfo info(target);
-    const QByteArray dir = QFile::encodeName(info.absolutePath());
-    const QByteArray base = QFile::encodeName(info.fileName());
-    QByteArray tempPath;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        tempPath = dir + "/." + base + ".kelvoran-" +
-                   QByteArray::number(QRandomGenerator::global()->generate64(), 36);
-        // A new file is created with 0666 so that the umask applies, as for any new file.
-        fd = ::open(tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                    old ? 0600 : 0666);
-        if (fd < 0 && errno != EEXIST)
-            break;
+    QByteArray status;
+    QString why;
+    mode_t mask = 022;
+    if (loadFile(QStringLiteral("/proc/self/status"), status, why) == LoadResult::Loaded) {
+        const qsizetype at = status.indexOf("\nUmask:");
+        if (at >= 0) {
+            bool ok = false;
+            const qsizetype end = status.indexOf('\n', at + 1);
+            const uint value = status.mid(at + 7, end - at - 7).trimmed().toUInt(&ok, 8);
+            if (ok)
+                mask = mode_t(value) & 0777;
+        }
     }
-    if (fd < 0) {
-        why = QStringLiteral("cannot create a temporary file beside it: ") + errnoText(errno);
-        return false;
+    return 0666 & ~mask;
+}
+
+// The one temporary file of a target, ".<name>.kelvoran-tmp" in the same folder. Holding it open
+// with an exclusive lock is what lets one writer at a time at the target; a copy left by a crash
+// is taken over (emptied, mode 0600) by the next write, so crashes never pile up copies of the
+// file. Unless it was renamed over the target, it is removed again when this object goes.
+class TempFile
+{
+public:
+    explicit TempFile(const QString &target)
+    {
+        const QFileInfo info(target);
+        m_dir = QFile::encodeName(info.absolutePath());
+        m_path = m_dir + "/." + QFile::encodeName(info.fileName()) + ".kelvoran-tmp";
     }
-    auto fail = [&](const QString &what) {
-        why = what + QStringLiteral(": ") + errnoText(errno);
-        if (fd >= 0)
+    TempFile(const TempFile &) = delete;
+    TempFile &operator=(const TempFile &) = delete;
+    ~TempFile()
+    {
+        if (m_fd < 0)
+            return;
+        if (!m_renamed)
+            ::unlink(m_path.constData()); // still under our lock: nobody else uses the name
+        ::close(m_fd);
+    }
+
+    // Opens and locks the temporary file, empty and 0600. Another writer at work holds the lock
+    // for a moment only; after about two seconds the write gives up rather than hang.
+    bool lock(QString &why)
+    {
+        for (int attempt = 0; attempt < 400; ++attempt) {
+            const int fd = ::open(m_path.constData(),
+                                  O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+            if (fd < 0) {
+                // A symbolic link in its place is not followed, and a stale file we may not open
+                // is not in the way: both are only removed.
+                const int err = errno;
+                if ((err == ELOOP || err == EACCES) && ::unlink(m_path.constData()) == 0)
+                    continue;
+                why = QStringLiteral("cannot create its temporary file: ") + errnoText(err);
+                return false;
+            }
+            if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+                const int err = errno;
+                ::close(fd);
+                if (err != EWOULDBLOCK) {
+                    why = QStringLiteral("cannot lock its temporary file: ") + errnoText(err);
+                    return false;
+                }
+                ::usleep(5000);
+                continue;
+            }
+            // The lock counts only while the name still leads to the file locked: the writer
+            // before us may have renamed it over the target or removed it meanwhile.
+            struct stat mine = {}, named = {};
+            if (::fstat(fd, &mine) == 0 && ::lstat(m_path.constData(), &named) == 0 &&
+                mine.st_dev == named.st_dev && mine.st_ino == named.st_ino) {
+                if (S_ISREG(mine.st_mode) && mine.st_nlink == 1 && mine.st_uid == ::geteuid() &&
+                    ::fchmod(fd, 0600) == 0 && ::ftruncate(fd, 0) == 0) {
+                    m_fd = fd;
+                    return true;
+                }
+                // Not a file of ours to empty (another owner, a hard link to another file):
+                // only the name goes.
+                ::unlink(m_path.constData());
+            }
             ::close(fd);
-        ::unlink(tempPath.constData());
+        }
+        why = QStringLiteral("another program keeps its temporary file locked");
         return false;
-    };
-    if (!writeAll(fd, bytes))
-        return fail(QStringLiteral("cannot write the temporary file"));
-    if (old) {
-        // The owner only when we may set it (we are root or already the owner); the group
-        // alone when that is all we may set. Ownership first: a change of owner clears set-id
-        // bits, which fchmod puts back.
-        if (::fchown(fd, old->st_uid, old->st_gid) != 0)
-            (void)::fchown(fd, uid_t(-1), old->st_gid);
-        if (::fchmod(fd, old->st_mode & 07777) != 0)
-            return fail(QStringLiteral("cannot copy the permissions"));
     }
-    if (::fsync(fd) != 0)
-        return fail(QStringLiteral("cannot flush the temporary file"));
-    const int closed = ::close(fd);
-    fd = -1;
-    if (closed != 0)
-        return fail(QStringLiteral("cannot close the temporary file"));
-    if (::rename(tempPath.constData(), QFile::encodeName(target).constData()) != 0)
-        return fail(QStringLiteral("cannot rename the temporary file over it"));
-    // Make the rename itself durable.
-    const int dirFd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        (void)::fsync(dirFd);
-        ::close(dirFd);
+
+    // Puts `bytes` in place of `target` in one rename: the content reaches the disk and takes the
+    // old file's owner and permissions (0666 less the umask for a new file) before the rename, so a
+    // crash at any moment leaves either the old file or the new one.
+    bool replace(const QString &target, const QByteArray &bytes, const struct stat *old,
+                 QString &why)
+    {
+        if (!writeAll(m_fd, bytes))
+            return failed(QStringLiteral("cannot write its temporary file"), why);
+        if (old) {
+            // The owner only when we may set it (we are root or already the owner); the group
+            // alone when that is all we may set. Ownership first: a change of owner clears
+            // set-id bits, which fchmod puts back.
+            if (::fchown(m_fd, old->st_uid, old->st_gid) != 0)
+                (void)::fchown(m_fd, uid_t(-1), old->st_gid);
+        }
+        if (::fchmod(m_fd, old ? old->st_mode & 07777 : newFileMode()) != 0)
+            return failed(QStringLiteral("cannot set the permissions"), why);
+        if (::fsync(m_fd) != 0)
+            return failed(QStringLiteral("cannot flush its temporary file"), why);
+        if (::rename(m_path.constData(), QFile::encodeName(target).constData()) != 0)
+            return failed(QStringLiteral("cannot rename its temporary file over it"), why);
+        m_renamed = true;
+        // Make the rename itself durable.
+        const int dirFd = ::open(m_dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd >= 0) {
+            (void)::fsync(dirFd);
+            ::close(dirFd);
+        }
+        return true;
+    }
+
+private:
+    static bool failed(const QString &what, QString &why)
+    {
+        why = what + QStringLiteral(": ") + errnoText(errno);
+        return false;
+    }
+
+    QByteArray m_dir;
+    QByteArray m_path;
+    int m_fd = -1;
+    bool m_renamed = false;
+};
+
+// What a write finds at its target: whether a file is there and whether it may be replaced.
+bool inspectTarget(const QByteArray &target, struct stat &st, bool &exists, QString &why)
+{
+    exists = ::lstat(target.constData(), &st) == 0;
+    if (!exists)
+        return true;
+    if (!S_ISREG(st.st_mode)) {
+        why = QStringLiteral("not a regular file");
+        return false;
+    }
+    // The rename into a writable folder would succeed even for a write-protected file (and root
+    // passes every access check), so the file's own write permission is looked at.
+    if (::access(target.constData(), W_OK) != 0 || (st.st_mode & 0222) == 0) {
+        why = QStringLiteral("the file may not be written");
+        return false;
     }
     return true;
 }
@@ -434,52 +561,46 @@ QString readProfileString(const QString &section, const QString &key, const QStr
 }
 
 bool writeProfileString(const QString &section, const QString &key, const QString &value,
-                        const QString &filePath)
+                        const QString &filePath, QString *error)
 {
-    if (filePath.isEmpty()) {
-        qCWarning(lcKelvoran) << "No INI file named; nothing written";
+    const auto refuse = [&](const QString &reason) {
+        const QString text =
+            filePath.isEmpty()
+                ? QStringLiteral("No INI file named; nothing written")
+                : QStringLiteral("Nothing written to INI file %1: %2").arg(filePath, reason);
+        qCWarning(lcKelvoran).noquote() << text;
+        if (error)
+            *error = text;
         return false;
-    }
+    };
+    if (filePath.isEmpty())
+        return refuse({});
     const QString wantedSection = section.trimmed();
     const QString wantedKey = key.trimmed();
     // Names and values that would break the line structure (or could never be read back as
     // such) are refused rather than written as something else.
     if (wantedSection.isEmpty() || wantedKey.isEmpty() || hasLineBreak(wantedSection) ||
         hasLineBreak(wantedKey) || wantedKey.contains(u'=') || wantedKey.startsWith(u';') ||
-        wantedKey.startsWith(u'[') || wantedSection.startsWith(u';') || hasLineBreak(value)) {
-        qCWarning(lcKelvoran).noquote()
-            << "INI section, key or value unusable; nothing written to" << filePath;
-        return false;
-    }
+        wantedKey.startsWith(u'[') || wantedSection.startsWith(u';') || hasLineBreak(value))
+        return refuse(QStringLiteral("section, key or value unusable"));
 
     const QString target = writeTarget(filePath);
-    if (target.isEmpty()) {
-        qCWarning(lcKelvoran).noquote() << "INI file" << filePath << "is a circle of links";
-        return false;
-    }
+    if (target.isEmpty())
+        return refuse(QStringLiteral("its symbolic links go round in a circle"));
     const QByteArray nativeTarget = QFile::encodeName(target);
-
-    QByteArray bytes;
     struct stat st = {};
     bool exists = false;
     QString why;
-    if (::lstat(nativeTarget.constData(), &st) == 0) {
-        exists = true;
-        if (!S_ISREG(st.st_mode)) {
-            qCWarning(lcKelvoran).noquote() << "INI file" << filePath << "is not a regular file";
-            return false;
-        }
-        // The rename into a writable folder would succeed even for a write-protected file (and
-        // root passes every access check), so the file's own write permission is looked at.
-        if (::access(nativeTarget.constData(), W_OK) != 0 || (st.st_mode & 0222) == 0) {
-            qCWarning(lcKelvoran).noquote() << "INI file" << filePath << "may not be written";
-            return false;
-        }
-        if (loadFile(target, bytes, why) != LoadResult::Loaded) {
-            qCWarning(lcKelvoran).noquote() << "Cannot read INI file" << filePath << "-" << why;
-            return false;
-        }
-    }
+    if (!inspectTarget(nativeTarget, st, exists, why))
+        return refuse(why);
+
+    // From here on this is the only writer of the file; what it holds is read afresh.
+    TempFile temp(target);
+    if (!temp.lock(why) || !inspectTarget(nativeTarget, st, exists, why))
+        return refuse(why);
+    QByteArray bytes;
+    if (exists && loadFile(target, bytes, why) != LoadResult::Loaded)
+        return refuse(why);
 
     const Document doc(bytes);
     const QByteArray eol = doc.lineEnding();
@@ -488,9 +609,12 @@ bool writeProfileString(const QString &section, const QString &key, const QStrin
     const Location loc = doc.locate(wantedSection, wantedKey);
 
     QByteArray out = bytes;
+    qsizetype replacedBegin = 0, replacedEnd = 0; // the bytes of the old file that go
     if (loc.keyFound) {
         // Everything up to and including "=" stays, the rest of the line is the new value.
-        out.replace(loc.key.valueBegin, loc.key.contentEnd - loc.key.valueBegin, encodedValue);
+        replacedBegin = loc.key.valueBegin;
+        replacedEnd = loc.key.contentEnd;
+        out.replace(replacedBegin, replacedEnd - replacedBegin, encodedValue);
     } else if (loc.sectionFound) {
         // New key after the last line of the section that is not blank.
         const Line &after = loc.lastInSection;
@@ -512,10 +636,27 @@ bool writeProfileString(const QString &section, const QString &key, const QStrin
     if (exists && out == bytes)
         return true; // the value is already there: leave the file and its time stamp alone
 
-    if (!replaceFile(target, out, exists ? &st : nullptr, why)) {
-        qCWarning(lcKelvoran).noquote() << "Cannot write INI file" << filePath << "-" << why;
-        return false;
-    }
+    // Before anything is replaced, the new file is read as a later read will read it: the key
+    // must give the value exactly (a character the encoding lacks would come back as "?"), and
+    // the new bytes must not change the file's encoding while other non-ASCII bytes would then
+    // read differently.
+    const Document written(out);
+    const Location check = written.locate(wantedSection, wantedKey);
+    if (!check.keyFound)
+        return refuse(QStringLiteral("the section or key name cannot be stored as given"));
+    if (doc.decode(encodedValue) != value)
+        return refuse(doc.encoding() == Encoding::Utf8
+                          ? QStringLiteral("the value cannot be stored as UTF-8")
+                          : QStringLiteral("the file's encoding, Windows-1252, cannot hold "
+                                           "the value"));
+    if (written.decode(written.rawValue(check.key)) != value ||
+        (written.encoding() != doc.encoding() &&
+         (hasNonAscii(QByteArrayView(bytes).first(replacedBegin)) ||
+          hasNonAscii(QByteArrayView(bytes).sliced(replacedEnd)))))
+        return refuse(QStringLiteral("the value would change the file's encoding"));
+
+    if (!temp.replace(target, out, exists ? &st : nullptr, why))
+        return refuse(why);
     return true;
 }
 

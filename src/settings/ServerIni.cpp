@@ -9,17 +9,18 @@ QString readIniValue(const QString &section, const QString &key, const QString &
     return platform::readProfileString(section, key, file);
 }
 
-void writeIniValue(const QString &section, const QString &key, const QString &file,
-                   const QString &value)
+bool writeIniValue(const QString &section, const QString &key, const QString &file,
+                   const QString &value, QString *error)
 {
-    platform::writeProfileString(section, key, value, file);
+    return platform::writeProfileString(section, key, value, file, error);
 }
 
-void switchWebServerOn(const QString &file)
+bool switchWebServerOn(const QString &file)
 {
     const QString enabled = readIniValue(kWebServerSection, kEnabledKey, file);
-    if (enabled.toUpper() == QLatin1String("FALSE"))
-        writeIniValue(kWebServerSection, kEnabledKey, file, QStringLiteral("TRUE"));
+    if (enabled.toUpper() != QLatin1String("FALSE"))
+        return true;
+    return writeIniValue(kWebServerSection, kEnabledKey, file, QStringLiteral("TRUE"));
 }
 
 QString iniListenPort(const QString &file)

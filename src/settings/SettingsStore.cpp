@@ -16,17 +16,26 @@ bool saveAllowed(const SettingsFields &fields)
            !fields.adminName.isEmpty() && !fields.password.isEmpty();
 }
 
-void saveSettings(Module1 &registry, const SettingsFields &fields)
+SaveResult saveSettings(Module1 &registry, const SettingsFields &fields)
 {
+    SaveResult result;
+    const auto writeIni = [&](const QString &section, const QString &key, const QString &value) {
+        QString why;
+        if (!writeIniValue(section, key, fields.iniFile, value, &why) && result.ok)
+            result = {false, why};
+    };
     registry.createRegKey(kSettingsKey);
     registry.createRegKey(kChecklistKey);
     registry.setRegKeyValue(kSettingsKey, kServerAddressValue, fields.ipAddress, Module1::REG_SZ);
-    writeIniValue(kAdminSection, kAdminUserKey, fields.iniFile, fields.adminName);
-    writeIniValue(kAdminSection, kAdminPasswordKey, fields.iniFile, fields.password);
-    writeIniValue(kWebServerSection, kListenPortKey, fields.iniFile, fields.portNumber);
+    if (!fields.iniFile.isEmpty()) {
+        writeIni(kAdminSection, kAdminUserKey, fields.adminName);
+        writeIni(kAdminSection, kAdminPasswordKey, fields.password);
+        writeIni(kWebServerSection, kListenPortKey, fields.portNumber);
+    }
     registry.setRegKeyValue(kSettingsKey, kIniFileValue, fields.iniFile, Module1::REG_SZ);
     registry.setRegKeyValue(kSettingsKey, kFriendValue, fields.friendWav, Module1::REG_SZ);
     registry.setRegKeyValue(kSettingsKey, kEnemyValue, fields.enemyWav, Module1::REG_SZ);
+    return result;
 }
 
 QString gameInstallFolder(Module1 &registry)

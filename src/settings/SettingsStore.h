@@ -32,10 +32,19 @@ QString storedSetting(Module1 &registry, const QString &valueName);
 // The four connection fields must hold something (blanks count) before anything is saved.
 bool saveAllowed(const SettingsFields &fields);
 
+// What a save did with the INI file: ok, or the reason of the first INI write that failed or was
+// refused (naming the file), for the window to say.
+struct SaveResult
+{
+    bool ok = true;
+    QString reason;
+};
+
 // Writes the settings: the keys Software\Kelvoran and its checklist, the server address, the
-// login and port into the INI file named in the fields (nothing when that path is empty), then the
-// INI path and the two sound paths.
-void saveSettings(Module1 &registry, const SettingsFields &fields);
+// login and port into the INI file named in the fields (nothing when that path is empty, which
+// is no failure), then the INI path and the two sound paths. Every write is tried even after a
+// failed one.
+SaveResult saveSettings(Module1 &registry, const SettingsFields &fields);
 
 // The game's install folder as its installer recorded it; "" when there is none.
 QString gameInstallFolder(Module1 &registry);

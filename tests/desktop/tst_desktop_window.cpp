@@ -1,15 +1,10 @@
-// The window on a real X server with a real tray host and sound server: minimising hides it in
-// the tray and the icon brings it back, a watched friend's visit is heard, and the real
-// program's tray menu ends it at once while its poll waits on a silent server.
-#include "FakeGameServer.h"
+// The window on a real X server with a real tray host: minimising hides it in the tray, the
+// icon and its menu bring it back.
 #include "RecordingSoundPlayer.h"
-#include "SinkRecorder.h"
 #include "TempStore.h"
 #include "WindowDoubles.h"
 #include "app/frmMain.h"
-#include "watchlist/WatchList.h"
 
-#include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
 #include <QtTest>
@@ -44,7 +39,6 @@ class DesktopWindowTest : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir dir;
     test::TempStore t;
     test::ScriptedDialogs dialogs;
     test::RecordingNotifier notifier;
@@ -53,7 +47,6 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"), "no X server: run scripts/test.sh");
-        QVERIFY2(!test::SinkRecorder::sinkName().isEmpty(), "no sound sink: run scripts/test.sh");
         QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
     }
 
@@ -80,35 +73,6 @@ private slots:
         run("xdotool", {"key", "r"});
         QTRY_VERIFY(viewable(w.winId()));
         QCOMPARE(w.timerInterval(), 0);
-    }
-
-    // A watched friend joins: his sound is heard while the window goes on answering.
-    void aFriendsVisitIsHeard()
-    {
-        const QString wav = dir.filePath("friend.wav");
-        run("sox", {"-n", "-r", "22050", "-c", "1", "-b", "16", wav, "synth", "1", "sine", "880"});
-        test::FakeGameServer server;
-        server.setPlayers({{"Bob", "10.0.0.1"}, {"Ann", "10.0.0.2"}});
-        t.registry().addEntry("Frd_Bob");
-        platform::CurlHttpClient http;
-        platform::PulseSoundPlayer sound;
-        frmMain w(t.registry(), http, sound, notifier, dialogs);
-        w.Form_Load();
-        w.txtIPAddress->setText("127.0.0.1");
-        w.txtPortNumber->setText(server.portText());
-        w.txtFriendWav->setText(wav);
-        const QString recording = dir.filePath("visit.wav");
-        test::SinkRecorder recorder;
-        QVERIFY(recorder.start(recording));
-        w.Timer_Timer();
-        QTRY_COMPARE(t.flagOf("Frd_Bob"), u"NO"_qs);
-        QTest::qWait(1500); // the sound plays on its own thread meanwhile
-        recorder.stop();
-        const test::SoundStats heard = test::SinkRecorder::measure(recording);
-        QVERIFY2(
-            heard.rmsAmplitude > 0.05 && qAbs(heard.roughFrequency - 880) < 60,
-            qPrintable(QString("RMS %1, %2 Hz").arg(heard.rmsAmplitude).arg(heard.roughFrequency)));
-        QCOMPARE(notifier.shown, QStringList{"Friend on line/Bob"});
     }
 };
 
