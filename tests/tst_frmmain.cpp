@@ -197,6 +197,14 @@ private slots:
                  u"boss80x"_qs);
         QCOMPARE(t->registry().entryNames(kSettingsKey), QStringList{"checklist"});
         QCOMPARE(t->registry().queryRegText(kSettingsKey, "UTServerAddress"), u"host"_qs);
+        // A file that may not be written: said, naming it; the button stays "Save Settings".
+        QVERIFY(QFile::setPermissions(ini(), QFile::ReadOwner));
+        w->txtAdminName->setText("chief");
+        w->cmdSaveSettings_Click();
+        QFile::setPermissions(ini(), QFile::ReadOwner | QFile::WriteOwner);
+        QCOMPARE(w->cmdSaveSettings->text(), u"Save Settings"_qs);
+        QVERIFY2(dialogs.shown.last().contains(ini()), qPrintable(dialogs.shown.last()));
+        QCOMPARE(settings::iniAdminName(ini()), u"boss"_qs);
     }
 
     void showCurrentPlayers_data()
