@@ -209,42 +209,23 @@ private slots:
 
     void showCurrentPlayers_data()
     {
-        QTest::addColumn<QByteArray>("page"); // "" with the server unreachable
-        QTest::addColumn<QString>("names");
-        QTest::addColumn<QString>("addresses");
-        QTest::addColumn<QString>("said");
-        QTest::addColumn<QString>("flag"); // of an entry that was "NO"
-        const auto page = [](const QList<FakePlayer> &p) {
-            return test::FakeGameServer::playersPage(p);
-        };
-        QTest::newRow("players in page order")
-            << page(
+        QTest::addColumn<QByteArray>("page");  // empty: the server cannot be reached
+        QTest::addColumn<QString>("expected"); // names|addresses|message|flag of an entry at "NO"
+        const QByteArray bots = test::FakeGameServer::playersPage({{"Bot", "", {}, 0, 0, true}});
+        QTest::newRow("page order")
+            << test::FakeGameServer::playersPage(
                    {{"Zed", "10.0.0.9"}, {"Big&nbsp;Bob", "10.0.0.1"}, {"Bot", "", {}, 0, 0, true}})
-            << "BigBob Zed"
-            << "10.0.0.1 10.0.0.9"
-            << ""
-            << "NO";
-        QTest::newRow("unreachable") << QByteArray() << ""
-                                     << ""
-                                     << "No players on-line."
-                                     << "NO";
-        QTest::newRow("401 page") << QByteArray("<TITLE>401 Unauthorized</TITLE>") << ""
-                                  << ""
-                                  << "No players on-line."
-                                  << "NO";
-        QTest::newRow("only bots") << page({{"Bot", "", {}, 0, 0, true}}) << ""
-                                   << ""
-                                   << "No players on-line."
-                                   << "YES";
+            << "BigBob Zed|10.0.0.1 10.0.0.9||NO";
+        QTest::newRow("unreachable") << QByteArray() << "||No players on-line.|NO";
+        QTest::newRow("401") << QByteArray("<H1>401 Unauthorized</H1>")
+                             << "||No players on-line.|NO";
+        QTest::newRow("only bots") << bots << "||No players on-line.|YES";
     }
 
     void showCurrentPlayers()
     {
         QFETCH(QByteArray, page);
-        QFETCH(QString, names);
-        QFETCH(QString, addresses);
-        QFETCH(QString, said);
-        QFETCH(QString, flag);
+        QFETCH(QString, expected);
         t->setEntry("Frd_Zed", "NO");
         open();
         w->lstPlayers->addItem("from before");
@@ -258,10 +239,10 @@ private slots:
         QCOMPARE(w->lstPlayers->count(), 0);
         http.release();
         QTRY_COMPARE_WITH_TIMEOUT(w->cursor().shape(), Qt::ArrowCursor, 2000);
-        QCOMPARE(rows(w->lstPlayers).join(' ') + '|' + rows(w->lstIP).join(' '),
-                 names + '|' + addresses);
-        QCOMPARE(dialogs.shown.join(' '), said);
-        QCOMPARE(t->flagOf("Frd_Zed"), flag);
+        QCOMPARE(QStringList({rows(w->lstPlayers).join(' '), rows(w->lstIP).join(' '),
+                              dialogs.shown.join(' '), t->flagOf("Frd_Zed")})
+                     .join('|'),
+                 expected);
     }
 
     // A tick while a poll's page is on its way starts nothing; Restore stops the timer, and the
@@ -286,73 +267,70 @@ private slots:
         QCOMPARE(t->flagOf("Frd_Bob"), u"NO"_qs);
     }
 
+    // Players Ann, Ann, Zed and a bot listed (or none: "-"); "Frd_Ann" already in the box.
     void addFromListsAndPrompts_data()
     {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<bool>("foe");
-        QTest::addColumn<QList<int>>("selected");
-        QTest::addColumn<QStringList>("answers");
-        QTest::addColumn<QStringList>("added");
-        QTest::addColumn<QStringList>("asked");
-        QTest::newRow("both, first and third")
-            << "cmdAddBoth" << true << QList<int>{0, 2} << QStringList()
-            << QStringList{"Foe_Ann", "Foe_Zed", "Foe_10.0.0.2", "Foe_10.0.0.9"} << QStringList();
-        QTest::newRow("names already watched")
-            << "cmdAddName" << false << QList<int>{0, 1, 2} << QStringList()
-            << QStringList{"Frd_Zed"} << QStringList();
-        QTest::newRow("a bot's empty address") << "cmdAddIP" << false << QList<int>{3}
-                                               << QStringList() << QStringList() << QStringList();
-        QTest::newRow("rows, none selected") << "cmdAddName" << false << QList<int>()
-                                             << QStringList() << QStringList() << QStringList();
-        QTest::newRow("prompts for both, blanks kept")
-            << "cmdAddBoth" << false << QList<int>{-1} << QStringList{" ann ", "1.2.3.4"}
-            << QStringList{"Frd_ ann ", "Frd_1.2.3.4"}
-            << QStringList{"Enter FRIEND Player Name", "Enter FRIEND IP Address"};
-        QTest::newRow("foe prompt cancelled")
-            << "cmdAddIP" << true << QList<int>{-1} << QStringList{""} << QStringList()
-            << QStringList{"Enter FOE IP Address"};
+        QTest::addColumn<QString>("command");  // button, "foe" or "friend", selected rows
+        QTest::addColumn<QString>("answers");  // of the prompts, parted by ";"
+        QTest::addColumn<QString>("expected"); // rows added | prompts shown
+        QTest::newRow("both, first and third") << "cmdAddBoth foe 0 2"
+                                               << ""
+                                               << "Foe_Ann Foe_Zed Foe_10.0.0.2 Foe_10.0.0.9|";
+        QTest::newRow("names already watched") << "cmdAddName friend 0 1 2"
+                                               << ""
+                                               << "Frd_Zed|";
+        QTest::newRow("a bot's empty address") << "cmdAddIP friend 3"
+                                               << ""
+                                               << "|";
+        QTest::newRow("rows, none selected") << "cmdAddName friend"
+                                             << ""
+                                             << "|";
+        QTest::newRow("prompts for both") << "cmdAddBoth friend -"
+                                          << " ann ;1.2.3.4"
+                                          << "Frd_ ann  Frd_1.2.3.4|Enter FRIEND Player Name;"
+                                             "Enter FRIEND IP Address";
+        QTest::newRow("foe prompt cancelled") << "cmdAddIP foe -"
+                                              << ""
+                                              << "|Enter FOE IP Address";
     }
 
     void addFromListsAndPrompts()
     {
-        QFETCH(QString, button);
-        QFETCH(bool, foe);
-        QFETCH(QList<int>, selected);
-        QFETCH(QStringList, answers);
-        QFETCH(QStringList, added);
-        QFETCH(QStringList, asked);
+        QFETCH(QString, command);
+        QFETCH(QString, answers);
+        QFETCH(QString, expected);
+        const QStringList how = command.split(' ');
         storeAllSettings();
         t->registry().addEntry("Frd_Al");
         open();
         w->lstAdd->addItem("Frd_Ann"); // shown, as after an add the store refused
-        if (selected != QList<int>{-1}) {
+        if (!how.contains("-")) {
             w->lstPlayers->addItems({"Ann", "Ann", "Zed", "Bot"});
             w->lstIP->addItems({"10.0.0.2", "10.0.0.2", "10.0.0.9", ""});
-            for (int i : selected)
-                w->lstPlayers->item(i)->setSelected(true);
+            for (const QString &i : how.mid(2))
+                w->lstPlayers->item(i.toInt())->setSelected(true);
             w->lstPlayers->setCurrentRow(0, QItemSelectionModel::NoUpdate);
             w->lstIP->setCurrentRow(0, QItemSelectionModel::NoUpdate);
         }
-        (foe ? w->optEnemy : w->optFriend)->setChecked(true);
-        dialogs.answers = answers;
-        w->findChild<QPushButton *>(button)->click();
-        const QStringList shown = rows(w->lstAdd);
-        QCOMPARE(shown.mid(shown.size() - added.size()), added);
-        QCOMPARE(dialogs.shown, asked);
+        (how[1] == "foe" ? w->optEnemy : w->optFriend)->setChecked(true);
+        dialogs.answers = answers.split(';');
+        w->findChild<QPushButton *>(how[0])->click();
+        const QStringList added = rows(w->lstAdd).mid(2);
+        QCOMPARE(added.join(' ') + '|' + dialogs.shown.join(';'), expected);
         for (const QString &e : added)
             QCOMPARE(t->flagOf(e), u"YES"_qs);
     }
 
     void deleting_data()
     {
-        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("key"); // -1: Remove All
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<QStringList>("left");
-        const QStringList all{"Foe_x", "Frd_a", "Frd_b"};
         QTest::newRow("Delete") << int(Qt::Key_Delete) << 0 << QStringList{"Foe_x"};
         QTest::newRow("keypad Del")
             << int(Qt::Key_Period) << int(Qt::KeypadModifier) << QStringList{"Foe_x"};
-        QTest::newRow("period off the keypad") << int(Qt::Key_Period) << 0 << all;
+        QTest::newRow("period") << int(Qt::Key_Period) << 0
+                                << QStringList{"Foe_x", "Frd_a", "Frd_b"};
         QTest::newRow("Remove All") << -1 << 0 << QStringList();
     }
 
@@ -379,53 +357,40 @@ private slots:
 
     void browse_data()
     {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("chosen");
-        QTest::addColumn<QString>("dialog");
-        QTest::addColumn<QString>("mode");
-        const QString inis = "|Ini Files (*.ini);All Files (*.*)";
-        const QString wavs = QCoreApplication::applicationDirPath() + "|Wav Files (*.wav)";
+        QTest::addColumn<QString>("command");  // button, field, chosen file ("=": the same again)
+        QTest::addColumn<QString>("expected"); // dialog's folder|filters, then the Save button
+        const QString inis = "|Ini Files (*.ini);All Files (*.*) ";
+        const QString wavs = QCoreApplication::applicationDirPath() + "|Wav Files (*.wav) ";
         QTest::newRow("INI, no game folder")
-            << "Command1"
-            << "txtINIfile"
-            << "x.ini" << QDir::homePath() + inis << "Save Settings";
-        QTest::newRow("INI, same file again") << "Command1"
-                                              << "txtINIfile"
-                                              << "="
-                                              << "/ut/System" + inis << "Current Settings";
-        QTest::newRow("INI cancelled") << "Command1"
-                                       << "txtINIfile"
-                                       << ""
-                                       << "/ut/System" + inis << "Current Settings";
-        QTest::newRow("friend WAV") << "CmdBrowseFriend"
-                                    << "txtFriendWav"
-                                    << "/n.wav" << wavs << "Save Settings";
-        QTest::newRow("foe WAV, same again") << "cmdBrowseEnemy"
-                                             << "txtEnemyWav"
-                                             << "/e.wav" << wavs << "Current Settings";
+            << "Command1 txtINIfile x.ini" << QDir::homePath() + inis + "Save Settings";
+        QTest::newRow("INI again") << "Command1 txtINIfile ="
+                                   << "/ut/System" + inis + "Current Settings";
+        QTest::newRow("INI cancelled") << "Command1 txtINIfile"
+                                       << "/ut/System" + inis + "Current Settings";
+        QTest::newRow("friend WAV")
+            << "CmdBrowseFriend txtFriendWav /n.wav" << wavs + "Save Settings";
+        QTest::newRow("foe WAV again")
+            << "cmdBrowseEnemy txtEnemyWav /e.wav" << wavs + "Current Settings";
     }
 
     void browse()
     {
-        QFETCH(QString, button);
-        QFETCH(QString, field);
-        QFETCH(QString, chosen);
-        QFETCH(QString, dialog);
-        QFETCH(QString, mode);
+        QFETCH(QString, command);
+        QFETCH(QString, expected);
+        const QStringList how = command.split(' ');
+        const QString chosen = how.value(2) == "=" ? ini() : how.value(2);
         storeAllSettings();
-        if (dialog.startsWith("/ut")) {
+        if (expected.startsWith("/ut")) {
             t->registry().createRegKey(kGameInstallKey);
             t->registry().setRegKeyValue(kGameInstallKey, "Folder", "/ut", Module1::REG_SZ);
         }
         open();
-        auto *edit = w->findChild<QLineEdit *>(field);
+        auto *edit = w->findChild<QLineEdit *>(how[1]);
         const QString before = edit->text();
-        dialogs.answers = {chosen == "=" ? ini() : chosen};
-        w->findChild<QPushButton *>(button)->click();
-        QCOMPARE(dialogs.shown, QStringList{dialog});
-        QCOMPARE(edit->text(), chosen.isEmpty() || chosen == "=" ? before : chosen);
-        QCOMPARE(w->cmdSaveSettings->text(), mode);
+        dialogs.answers = {chosen};
+        w->findChild<QPushButton *>(how[0])->click();
+        QCOMPARE(dialogs.shown.value(0) + ' ' + w->cmdSaveSettings->text(), expected);
+        QCOMPARE(edit->text(), chosen.isEmpty() ? before : chosen);
         QCOMPARE(w->textBeforeEdit, before);
     }
 
