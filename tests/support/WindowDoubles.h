@@ -13,70 +13,68 @@ namespace kelvoran::test {
 class ScriptedDialogs final : public app::Dialogs
 {
 public:
+    QStringList answers; // the next input boxes' or file dialogs' answers; "" is Cancel
+    QStringList shown;   // message texts, prompts and "initDir|filters" of file dialogs
+
     void message(QWidget *, const QString &text) override { shown << text; }
     void warning(QWidget *, const QString &text) override { shown << text; }
-    QString inputBox(QWidget *, const QString &prompt) override
+    QString inputBox(QWidget *, const QString &prompt) override { return answer(prompt); }
+    QString openFile(QWidget *, const app::FileDialog &d) override
     {
-        shown << prompt;
-        return answers.isEmpty() ? QString() : answers.takeFirst();
-    }
-    QString openFile(QWidget *, const app::FileDialog &dialog) override
-    {
-        shown << dialog.initDir + QLatin1Char('|') + dialog.filters.join(QLatin1Char(';'));
-        return answers.isEmpty() ? QString() : answers.takeFirst();
+        return answer(d.initDir + QLatin1Char('|') + d.filters.join(QLatin1Char(';')));
     }
 
-    QStringList answers; // the next input box or file dialog answers; "" is Cancel
-    QStringList shown;   // message texts, prompts and "initDir|filters" of file dialogs
+private:
+    QString answer(const QString &asked)
+    {
+        shown << asked;
+        return answers.isEmpty() ? QString() : answers.takeFirst();
+    }
 };
 
 class HeldHttpClient final : public platform::HttpClient
 {
 public:
-    bool get(const QString &url, const QString &, const QString &,
-             const ChunkSink &onChunk) override
+    QByteArray page;
+    bool opened = true; // false: the server cannot be reached
+    bool held = false;  // get() waits until release()
+
+    bool get(const QString &url, const QString &, const QString &, const ChunkSink &sink) override
     {
         std::unique_lock lock(m_mutex);
-        urls << url;
-        m_wake.wait(lock, [this] { return !held || aborted; });
-        if (aborted || !opened)
-            return false;
-        onChunk(page);
-        return true;
+        m_urls << url;
+        m_wake.wait(lock, [this] { return !held || m_aborted; });
+        if (!m_aborted && opened)
+            sink(page);
+        return !m_aborted && opened;
     }
     void abort() override { release(true); }
     void release(bool abort = false)
     {
-        {
-            std::lock_guard lock(m_mutex);
-            held = false;
-            aborted = aborted || abort;
-        }
+        std::lock_guard lock(m_mutex);
+        held = false;
+        m_aborted = m_aborted || abort;
         m_wake.notify_all();
     }
     void reset()
     {
         std::lock_guard lock(m_mutex);
         page.clear();
-        urls.clear();
+        m_urls.clear();
         opened = true;
-        held = aborted = false;
+        held = m_aborted = false;
     }
     int requests()
     {
         std::lock_guard lock(m_mutex);
-        return int(urls.size());
+        return int(m_urls.size());
     }
-
-    QByteArray page;
-    bool opened = true; // false: the server cannot be reached
-    bool held = false;  // get() waits until release()
 
 private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    QStringList urls;
-    bool aborted = false;
+    QStringList m_urls;
+    bool m_aborted = false;
 };
 
 } // namespace kelvoran::test
