@@ -1,62 +1,51 @@
 #pragma once
-// A local stand-in for the game server's web administration, behaving as the real one does:
-// Basic authentication compared without regard to case, a 401 page, no Content-Length, the body
-// written in pieces of at most 512 bytes and then the connection closed, player rows in the real
-// format (bots, spectators, team games) and the "No Players Connected" page.
-#include <QByteArray>
 #include <QList>
 #include <QString>
-#include <memory>
-
+#include <mutex>
+#include <thread>
 namespace kelvoran::test {
-
 struct FakePlayer
 {
-    QString name{};
-    QString ip{};
-    QString team{}; // empty in deathmatch
-    int ping = 40;
-    int score = 0;
+    QString name{}, ip{}, team{}; // no team in deathmatch
+    int ping = 40, score = 0;
     bool bot = false;       // no kick/ban cells, "&nbsp;(Bot)" after the name, empty IP cell
     bool spectator = false; // "&nbsp;(Spectator)" after the name
 };
-
+// The game server's web administration, as it behaves: Basic login compared without regard to case;
+// the body in pieces of at most 512 bytes, no Content-Length, ended by closing the connection.
 class FakeGameServer
 {
 public:
     enum class Mode {
         Normal,      // the players page (or 401 with wrong credentials)
         NeverAnswer, // accepts the connection and never sends anything
-        Endless,     // 200 OK, then body bytes without end until the client goes away
+        Endless,     // 200 OK, then the raw body over and over until the client goes away
         CutMidPage,  // sends the first half of the players page, then resets the connection
         RawBody,     // 200 OK with the body set by setRawBody()
     };
-
-    // Starts listening on a free loopback port and serves on its own thread.
-    FakeGameServer();
+    FakeGameServer(); // listens on a free loopback port
     ~FakeGameServer();
-    FakeGameServer(const FakeGameServer &) = delete;
-    FakeGameServer &operator=(const FakeGameServer &) = delete;
-
-    quint16 port() const;
-    QString portText() const;
-
+    quint16 port() const { return m_port; }
+    QString portText() const { return QString::number(m_port); }
     // Empty user or password switches that half of the check off, as on the real server.
-    void setCredentials(const QString &user, const QString &password);
-    void setPlayers(const QList<FakePlayer> &players);
-    void setMode(Mode mode);
-    void setRawBody(const QByteArray &body);
-
-    int requestCount() const;
-    // Request line and headers of the latest request, as received.
-    QByteArray lastRequest() const;
-
-    // The page the server sends for these players, as bytes (Windows-1252).
-    static QByteArray playersPage(const QList<FakePlayer> &players);
-
+    void setCredentials(const QString &user, const QString &pw) { lock(), m_login = {user, pw}; }
+    void setPlayers(const QList<FakePlayer> &players) { lock(), m_players = players; }
+    void setMode(Mode mode) { lock(), m_mode = mode; }
+    void setRawBody(const QByteArray &body) { lock(), m_rawBody = body; }
+    int requestCount() const { return lock(), m_requests; }
+    QByteArray lastRequest() const { return lock(), m_lastRequest; } // request line and headers
+    static QByteArray playersPage(const QList<FakePlayer> &players); // as sent: Windows-1252
 private:
-    struct Impl;
-    std::unique_ptr<Impl> d;
+    // Held until the end of the statement that takes it.
+    std::unique_lock<std::mutex> lock() const { return std::unique_lock(m_mutex); }
+    void serve(int fd);
+    mutable std::mutex m_mutex;
+    int m_listenFd = -1, m_requests = 0;
+    quint16 m_port = 0;
+    Mode m_mode = Mode::Normal;
+    QStringList m_login{QString(), QString()};
+    QList<FakePlayer> m_players;
+    QByteArray m_rawBody, m_lastRequest;
+    std::thread m_thread;
 };
-
 } // namespace kelvoran::test

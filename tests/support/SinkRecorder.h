@@ -1,35 +1,31 @@
 #pragma once
-// Records what the test sound server's null sink plays, and measures the recording with sox.
+// Records what the test sound server's null sink plays, and measures recordings with sox.
 #include <QProcess>
-#include <QString>
-
+#include <QRegularExpression>
 namespace kelvoran::test {
-
 struct SoundStats
 {
-    bool ok = false;         // sox could read the recording
-    double seconds = 0;      // length of the recording
-    double rmsAmplitude = 0; // 0 for silence
-    double roughFrequency = 0;
+    double seconds = 0, rmsAmplitude = 0, roughFrequency = 0; // all 0 when sox cannot read it
 };
-
-class SinkRecorder
+struct SinkRecorder : QProcess
 {
-public:
-    // The null sink the test script set up ($KELVORAN_TEST_SINK); "" when there is none.
-    static QString sinkName();
-
-    ~SinkRecorder();
-    // Starts recording the sink's monitor into `wavPath`.
-    bool start(const QString &wavPath);
-    // Stops the recording and waits until the file is complete.
-    void stop();
-
-    // Mixes the recording down to one channel and measures it.
-    static SoundStats measure(const QString &wavPath);
-
-private:
-    QProcess m_parecord;
+    static QString sinkName() { return qEnvironmentVariable("KELVORAN_TEST_SINK"); } // or ""
+    bool start(const QString &wavPath)
+    {
+        QProcess::start("parecord", {"-d", sinkName() + ".monitor", "--latency-msec=20", wavPath});
+        return waitForStarted(5000);
+    }
+    void stop() { terminate(), waitForFinished(5000); } // parecord completes the file first
+    // Mixes the recording down to one channel, applies the sox `effects`, and measures it.
+    static SoundStats measure(const QString &wavPath, const QString &effects = {})
+    {
+        QProcess sox;
+        sox.startCommand(QString("sox \"%1\" -n remix 1 %2 stat").arg(wavPath, effects));
+        const QString out = sox.waitForFinished(30000) ? sox.readAllStandardError() : QString();
+        const auto field = [&out](const QString &name) {
+            return QRegularExpression(name + R"(:\s+(\S+))").match(out).captured(1).toDouble();
+        };
+        return {field(R"(Length \(seconds\))"), field("RMS +amplitude"), field("Rough +frequency")};
+    }
 };
-
 } // namespace kelvoran::test

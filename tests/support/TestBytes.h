@@ -1,24 +1,21 @@
 #pragma once
-// Byte helpers the file and store tests share (writeFile is in WavWriter.h).
-#include <QByteArray>
+// Byte helpers for the file and store tests; a DWORD as the registry stores it: little-endian.
 #include <QFile>
 #include <QtEndian>
-
 namespace kelvoran::test {
-
-// The file's bytes; a null array when it cannot be read.
 inline QByteArray readFile(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
-
-// A DWORD value as the registry stores it: four bytes, little-endian.
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.flush();
+}
 inline QByteArray dword(qint32 v)
 {
-    QByteArray b(4, '\0');
-    qToLittleEndian(v, b.data());
-    return b;
+    v = qToLittleEndian(v);
+    return QByteArray(reinterpret_cast<const char *>(&v), 4);
 }
-
 } // namespace kelvoran::test
