@@ -6,13 +6,14 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
+#include <utility>
 
 namespace kelvoran::platform {
 
@@ -46,44 +47,6 @@ CREATE TABLE vals(
     PRIMARY KEY(key, folded)) WITHOUT ROWID;
 INSERT INTO meta(k, v) VALUES('structure', 0);
 )";
-
-enum Stmt {
-    BeginImmediate,
-    Commit,
-    Rollback,
-    FindKey,
-    KeyExists,
-    InsertKey,
-    GetValue,
-    UpsertValue,
-    SubKeys,
-    SubKeysWithValue,
-    DeleteSubtreeValues,
-    DeleteSubtreeKeys,
-    StmtCount
-};
-
-const std::array<const char *, StmtCount> kStatements = {
-    "BEGIN IMMEDIATE",
-    "COMMIT",
-    "ROLLBACK",
-    "SELECT id FROM keys WHERE parent = ?1 AND folded = ?2",
-    "SELECT 1 FROM keys WHERE id = ?1",
-    "INSERT INTO keys(parent, name, folded) VALUES(?1, ?2, ?3)",
-    "SELECT type, data FROM vals WHERE key = ?1 AND folded = ?2",
-    "INSERT INTO vals(key, name, folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
-    "ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, data = excluded.data",
-    "SELECT name FROM keys WHERE parent = ?1 ORDER BY folded",
-    "SELECT k.name, v.type, v.data FROM keys AS k "
-    "LEFT JOIN vals AS v ON v.key = k.id AND v.folded = ?2 "
-    "WHERE k.parent = ?1 ORDER BY k.folded",
-    "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL "
-    "SELECT keys.id FROM keys JOIN sub ON keys.parent = sub.id) "
-    "DELETE FROM vals WHERE key IN sub",
-    "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL "
-    "SELECT keys.id FROM keys JOIN sub ON keys.parent = sub.id) "
-    "DELETE FROM keys WHERE id IN sub",
-};
 
 QString columnText(sqlite3_stmt *st, int col)
 {
@@ -121,27 +84,17 @@ bool mayWrite(const QByteArray &native, const struct stat &st)
     return (st.st_mode & 0222) != 0 && ::access(native.constData(), W_OK) == 0;
 }
 
-// Creates every missing folder of `dir` with mode 0700; existing folders are left as they are.
-bool makeFolders(const QString &dir, QString *why)
+// Creates the store's folder (and any missing parent), private to the user; an existing folder is
+// left as it is.
+bool makeFolder(const QString &dir, QString *why)
 {
-    QString current;
-    for (const QString &part : QDir::cleanPath(dir).split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-        current += QLatin1Char('/') + part;
-        const QByteArray native = QFile::encodeName(current);
-        struct stat st;
-        if (::stat(native.constData(), &st) == 0) {
-            if (S_ISDIR(st.st_mode))
-                continue;
-            *why = QStringLiteral("cannot be created: %1 is not a folder").arg(current);
-            return false;
-        }
-        if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) {
-            *why = QStringLiteral("cannot be created: its folder %1 cannot be made (%2)")
-                       .arg(current, errnoText(errno));
-            return false;
-        }
-        ::chmod(native.constData(), 0700); // exact, whatever the umask says
+    if (QFileInfo(dir).isDir())
+        return true;
+    if (!QDir().mkpath(dir)) {
+        *why = QStringLiteral("cannot be created: its folder %1 cannot be made").arg(dir);
+        return false;
     }
+    ::chmod(QFile::encodeName(dir).constData(), 0700); // exact, whatever the umask says
     return true;
 }
 
@@ -154,16 +107,15 @@ struct RegistryStore::Impl
     bool writable = false;
     QString problem;
     quint64 writes = 0;
-    std::array<sqlite3_stmt *, StmtCount> stmts{};
+    std::unordered_map<const char *, sqlite3_stmt *> stmts; // prepared once, by their text
 
     ~Impl() { close(); }
 
     void close()
     {
-        for (sqlite3_stmt *&st : stmts) {
+        for (const auto &[sql, st] : stmts)
             sqlite3_finalize(st);
-            st = nullptr;
-        }
+        stmts.clear();
         sqlite3_close_v2(db);
         db = nullptr;
     }
@@ -190,7 +142,7 @@ struct RegistryStore::Impl
     }
 
     // Handles the result code of a failed statement: damage found while running ends all use.
-    void failed(int rc, const char *what)
+    void failed(int rc, const char *sql)
     {
         const QString msg = QString::fromUtf8(sqlite3_errmsg(db));
         const int primary = rc & 0xff;
@@ -199,28 +151,32 @@ struct RegistryStore::Impl
             return;
         }
         qCWarning(lcKelvoran).noquote()
-            << QStringLiteral("registry store \"%1\": %2 failed: %3").arg(path, what, msg);
+            << QStringLiteral("registry store \"%1\": \"%2\" failed: %3").arg(path, sql, msg);
     }
 
-    sqlite3_stmt *stmt(Stmt which)
+    sqlite3_stmt *stmt(const char *sql)
     {
         if (!db)
             return nullptr;
-        sqlite3_stmt *&st = stmts[which];
-        if (!st && sqlite3_prepare_v3(db, kStatements[which], -1, SQLITE_PREPARE_PERSISTENT, &st,
-                                      nullptr) != SQLITE_OK) {
-            failed(sqlite3_errcode(db), "preparing a statement");
+        sqlite3_stmt *&st = stmts[sql];
+        if (!st &&
+            sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) {
+            failed(sqlite3_errcode(db), sql);
             st = nullptr;
         }
         return st;
     }
 
-    // One run of a prepared statement: bind, step through the rows, reset.
+    // One run of a prepared statement: bound to its arguments, stepped through, reset.
     class Query
     {
     public:
-        Query(Impl &impl, Stmt which, const char *what) : d(impl), st(impl.stmt(which)), what(what)
+        template <typename... Args>
+        Query(Impl &impl, const char *sql, const Args &...args)
+            : d(impl), sql(sql), st(impl.stmt(sql))
         {
+            if (st)
+                (bind(args), ...);
         }
         ~Query()
         {
@@ -229,59 +185,44 @@ struct RegistryStore::Impl
                 sqlite3_clear_bindings(st);
             }
         }
-        Query &bind(qint64 v)
-        {
-            if (st)
-                sqlite3_bind_int64(st, ++n, v);
-            return *this;
-        }
-        Query &bind(const QString &text)
-        {
-            if (st)
-                sqlite3_bind_text16(st, ++n, text.utf16(), int(text.size() * sizeof(QChar)),
-                                    SQLITE_TRANSIENT);
-            return *this;
-        }
-        Query &bind(const QByteArray &blob)
-        {
-            if (st)
-                sqlite3_bind_blob(st, ++n, blob.constData(), int(blob.size()), SQLITE_TRANSIENT);
-            return *this;
-        }
-        // True while there is a row; false at the end or on a failure (see ok()).
+        // True while there is a row; false at the end or on a failure (see run()).
         bool next()
         {
-            if (!st || done)
-                return false;
-            const int rc = sqlite3_step(st);
+            const int rc = st ? sqlite3_step(st) : SQLITE_MISUSE;
             if (rc == SQLITE_ROW)
                 return true;
-            done = true;
             good = rc == SQLITE_DONE;
-            if (!good) {
-                sqlite3_stmt *gone = st;
-                st = nullptr;
-                sqlite3_reset(gone);
-                d.failed(rc, what);
+            if (st && !good) {
+                sqlite3_reset(std::exchange(st, nullptr));
+                d.failed(rc, sql);
             }
             return false;
         }
-        // Runs a statement whose rows do not matter.
+        // Runs a statement whose rows do not matter; true when it ran to its end.
         bool run()
         {
             while (next()) {
             }
-            return ok();
+            return good;
         }
-        bool ok() const { return done && good; }
         sqlite3_stmt *row() const { return st; }
 
     private:
+        void bind(qint64 v) { sqlite3_bind_int64(st, ++n, v); }
+        void bind(const QString &text)
+        {
+            const QByteArray utf8 = text.toUtf8();
+            sqlite3_bind_text(st, ++n, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+        }
+        void bind(const QByteArray &blob)
+        {
+            sqlite3_bind_blob(st, ++n, blob.constData(), int(blob.size()), SQLITE_TRANSIENT);
+        }
+
         Impl &d;
+        const char *sql;
         sqlite3_stmt *st;
-        const char *what;
         int n = 0;
-        bool done = false;
         bool good = false;
     };
 
@@ -290,18 +231,18 @@ struct RegistryStore::Impl
     {
     public:
         explicit Txn(Impl &impl)
-            : d(impl), open(impl.writable && Query(impl, BeginImmediate, "starting a write").run())
+            : d(impl), open(impl.writable && Query(impl, "BEGIN IMMEDIATE").run())
         {
         }
         ~Txn()
         {
             if (open && d.db && !sqlite3_get_autocommit(d.db))
-                Query(d, Rollback, "rolling back").run();
+                Query(d, "ROLLBACK").run();
         }
         explicit operator bool() const { return open; }
         bool commit()
         {
-            if (!open || !Query(d, Commit, "committing").run())
+            if (!open || !Query(d, "COMMIT").run())
                 return false;
             open = false;
             ++d.writes;
@@ -315,8 +256,8 @@ struct RegistryStore::Impl
 
     qint64 findChild(qint64 parent, const QString &name)
     {
-        Query q(*this, FindKey, "looking up a key");
-        q.bind(parent).bind(name.toCaseFolded());
+        Query q(*this, "SELECT id FROM keys WHERE parent = ?1 AND folded = ?2", parent,
+                name.toCaseFolded());
         return q.next() ? sqlite3_column_int64(q.row(), 0) : -1;
     }
 
@@ -327,15 +268,11 @@ struct RegistryStore::Impl
         qint64 id = kRootId;
         for (const QString &name : path) {
             qint64 child = findChild(id, name);
-            if (child < 0 && create) {
-                if (!Query(*this, InsertKey, "creating a key")
-                         .bind(id)
-                         .bind(name)
-                         .bind(name.toCaseFolded())
-                         .run())
-                    return -1;
+            if (child < 0 && create &&
+                Query(*this, "INSERT INTO keys(parent, name, folded) VALUES(?1, ?2, ?3)", id, name,
+                      name.toCaseFolded())
+                    .run())
                 child = sqlite3_last_insert_rowid(db);
-            }
             if (child < 0)
                 return -1;
             id = child;
@@ -343,16 +280,11 @@ struct RegistryStore::Impl
         return id;
     }
 
-    bool keyExists(qint64 id)
-    {
-        Query q(*this, KeyExists, "looking up a key");
-        return q.bind(id).next();
-    }
-
     bool readValue(qint64 key, const QString &name, StoredValue *value)
     {
-        Query q(*this, GetValue, "reading a value");
-        if (!q.bind(key).bind(name.toCaseFolded()).next())
+        Query q(*this, "SELECT type, data FROM vals WHERE key = ?1 AND folded = ?2", key,
+                name.toCaseFolded());
+        if (!q.next())
             return false;
         if (value)
             *value = StoredValue{quint32(sqlite3_column_int64(q.row(), 0)), columnBlob(q.row(), 1)};
@@ -361,12 +293,12 @@ struct RegistryStore::Impl
 
     bool writeValue(qint64 key, const QString &name, const StoredValue &value)
     {
-        return Query(*this, UpsertValue, "writing a value")
-            .bind(key)
-            .bind(name)
-            .bind(name.toCaseFolded())
-            .bind(qint64(value.type))
-            .bind(value.data.isNull() ? QByteArray("") : value.data)
+        return Query(*this,
+                     "INSERT INTO vals(key, name, folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+                     "ON CONFLICT(key, folded) DO UPDATE SET type = excluded.type, "
+                     "data = excluded.data",
+                     key, name, name.toCaseFolded(), qint64(value.type),
+                     value.data.isNull() ? QByteArray("") : value.data)
             .run();
     }
 
@@ -488,7 +420,7 @@ bool RegistryStore::Impl::openFile()
         return false;
     }
     const QString dir = QFileInfo(path).absolutePath();
-    if (!makeFolders(dir, &why)) {
+    if (!makeFolder(dir, &why)) {
         refuseWrites(why);
         return false;
     }
@@ -527,8 +459,7 @@ bool RegistryStore::Impl::openFile()
     if (!checkContents(&why)) {
         // Read-only permissions can keep SQLite from reading the file at all: then they are the
         // cause to tell.
-        refuseWrites(readOnly.isEmpty() || why.contains(QLatin1String("damaged")) ? why
-                                                                                   : readOnly);
+        refuseWrites(readOnly.isEmpty() || why.contains(QLatin1String("damaged")) ? why : readOnly);
         return false;
     }
 
@@ -627,7 +558,8 @@ bool RegistryStore::setValue(KeyHandle key, const QString &name, const StoredVal
         return true; // nothing to write, so nothing touches the disk
     Impl::Txn write(*d);
     // The key may have been deleted by another copy since it was opened.
-    return write && d->keyExists(key) && d->writeValue(key, name, value) && write.commit();
+    return write && Impl::Query(*d, "SELECT 1 FROM keys WHERE id = ?1", key).next() &&
+           d->writeValue(key, name, value) && write.commit();
 }
 
 bool RegistryStore::queryValue(KeyHandle key, const QString &name, StoredValue *value)
@@ -640,8 +572,7 @@ QStringList RegistryStore::subKeyNames(KeyHandle key)
     QStringList names;
     if (key == kNoKey)
         return names;
-    Impl::Query q(*d, SubKeys, "listing keys");
-    q.bind(key);
+    Impl::Query q(*d, "SELECT name FROM keys WHERE parent = ?1 ORDER BY folded", key);
     while (q.next())
         names.append(columnText(q.row(), 0));
     return names;
@@ -652,8 +583,10 @@ QList<SubKeyValue> RegistryStore::subKeysWithValue(KeyHandle key, const QString 
     QList<SubKeyValue> list;
     if (key == kNoKey)
         return list;
-    Impl::Query q(*d, SubKeysWithValue, "listing keys");
-    q.bind(key).bind(valueName.toCaseFolded());
+    Impl::Query q(*d,
+                  "SELECT k.name, v.type, v.data FROM keys AS k LEFT JOIN vals AS v "
+                  "ON v.key = k.id AND v.folded = ?2 WHERE k.parent = ?1 ORDER BY k.folded",
+                  key, valueName.toCaseFolded());
     while (q.next()) {
         SubKeyValue entry{columnText(q.row(), 0), {}};
         if (sqlite3_column_type(q.row(), 1) != SQLITE_NULL)
@@ -669,10 +602,15 @@ bool RegistryStore::deleteSubKey(KeyHandle key, const QString &name)
         return false;
     Impl::Txn write(*d);
     const qint64 target = write ? d->findChild(key, name) : -1;
+    // The key and everything under it, values first.
+#define KELVORAN_SUBTREE                                                                           \
+    "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL "                                              \
+    "SELECT keys.id FROM keys JOIN sub ON keys.parent = sub.id) "
     return target > 0 &&
-           Impl::Query(*d, DeleteSubtreeValues, "deleting a key").bind(target).run() &&
-           Impl::Query(*d, DeleteSubtreeKeys, "deleting a key").bind(target).run() &&
+           Impl::Query(*d, KELVORAN_SUBTREE "DELETE FROM vals WHERE key IN sub", target).run() &&
+           Impl::Query(*d, KELVORAN_SUBTREE "DELETE FROM keys WHERE id IN sub", target).run() &&
            write.commit();
+#undef KELVORAN_SUBTREE
 }
 
 quint64 RegistryStore::committedWrites() const
