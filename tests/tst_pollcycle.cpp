@@ -3,7 +3,6 @@
 #include "RecordingSoundPlayer.h"
 #include "TempStore.h"
 #include "watch/ServerWatch.h"
-#include "watchlist/WatchList.h"
 
 #include <QtTest>
 
@@ -11,21 +10,17 @@ using namespace kelvoran;
 
 namespace {
 
-const watch::WatchFields kFields{"admin", "secret", "127.0.0.1", "8888", "/friend.wav", "/foe.wav"};
+// The sound files are named by their kind, so the sounds played read as "friend foe".
+const watch::WatchFields kFields{"admin", "secret", "127.0.0.1", "8888", "friend", "foe"};
 
-// "Bob/10.0.0.1,Ann/10.0.0.2": the players on line; "none": a table without player rows; "-": a
-// page without a table (server down, login refused).
-watch::PlayerTable onLine(const QString &players)
+// A fresh store with the poll cycle over it, for one test or one row.
+struct Watch
 {
-    if (players == QLatin1String("-"))
-        return std::nullopt;
-    QList<watch::PlayerRow> rows;
-    for (const QString &p : players.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        if (p != QLatin1String("none"))
-            rows.append({p.section(QLatin1Char('/'), 0, 0), p.section(QLatin1Char('/'), 1)});
-    }
-    return rows;
-}
+    test::TempStore t;
+    test::RecordingSoundPlayer sound;
+    test::RecordingNotifier notifier;
+    watch::ServerWatch cycle{t.registry(), sound, notifier};
+};
 
 } // namespace
 
@@ -33,113 +28,59 @@ class PollCycleTest : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<test::TempStore> t;
-    test::RecordingSoundPlayer sound;
-    test::RecordingNotifier notifier;
-    std::unique_ptr<watch::ServerWatch> watcher;
-
 private slots:
-    void init()
-    {
-        t = std::make_unique<test::TempStore>();
-        QVERIFY(t->isValid());
-        sound = {};
-        notifier = {};
-        watcher = std::make_unique<watch::ServerWatch>(t->registry(), sound, notifier);
-    }
-
     void visits_data()
     {
-        QTest::addColumn<QStringList>("entries");
-        // Each cycle: "players | sounds played | flags afterwards".
-        QTest::addColumn<QStringList>("cycles");
-
-        QTest::newRow("friend joins, stays, leaves, comes back")
-            << QStringList{"Frd_Bob=YES"}
-            << QStringList{
-                   "Bob/10.0.0.1 | friend | Frd_Bob=NO", "Bob/10.0.0.1 |        | Frd_Bob=NO",
-                   "Ann/10.0.0.2 |        | Frd_Bob=YES", "Bob/10.0.0.9 | friend | Frd_Bob=NO"};
-        QTest::newRow("watched by name and by address: one a cycle, then silence")
-            << QStringList{"Frd_Bob=YES", "Frd_10.0.0.1=YES"}
-            << QStringList{"Bob/10.0.0.1 | friend | Frd_10.0.0.1=NO,Frd_Bob=YES",
-                           "Bob/10.0.0.1 | friend | Frd_10.0.0.1=NO,Frd_Bob=NO",
-                           "Bob/10.0.0.1 |        | Frd_10.0.0.1=NO,Frd_Bob=NO"};
-        QTest::newRow("friend already announced, foe armed: the foe sound")
-            << QStringList{"Frd_Bob=NO", "Foe_Bob=YES"}
-            << QStringList{"Bob/10.0.0.1 | foe | Frd_Bob=NO,Foe_Bob=NO"};
-        QTest::newRow("friend and foe for one name: first in order now, the other next")
-            << QStringList{"Frd_Bob=YES", "Foe_Bob=YES"}
-            << QStringList{"Bob/10.0.0.1 | foe    | Foe_Bob=NO,Frd_Bob=YES",
-                           "Bob/10.0.0.1 | friend | Foe_Bob=NO,Frd_Bob=NO"};
-        QTest::newRow("matching counts case")
-            << QStringList{"Frd_bob=YES"} << QStringList{"Bob/10.0.0.1 | | Frd_bob=YES"};
-        QTest::newRow("entry without a kind prefix: never announced, armed again")
-            << QStringList{"Pal_Bob=NO", "Xy=NO"}
-            << QStringList{"Bob/10.0.0.1 | | Pal_Bob=NO,Xy=YES",
-                           "Ann/10.0.0.2 | | Pal_Bob=YES,Xy=YES"};
-        QTest::newRow("nobody on line: silence, everyone armed")
-            << QStringList{"Frd_Bob=NO", "Foe_10.0.0.2=NO"}
-            << QStringList{"- | | Frd_Bob=YES,Foe_10.0.0.2=YES"};
-        QTest::newRow("only bots: a table without player rows, everyone armed")
-            << QStringList{"Frd_Bob=NO", "Foe_Bot1=NO"}
-            << QStringList{"none | | Frd_Bob=YES,Foe_Bot1=YES"};
-        QTest::newRow("server down or login refused: everyone armed, announced anew after")
-            << QStringList{"Frd_Bob=NO"}
-            << QStringList{"- | | Frd_Bob=YES", "Bob/10.0.0.1 | friend | Frd_Bob=NO"};
-        QTest::newRow("two joins in one cycle play in page order")
-            << QStringList{"Foe_Zed=YES", "Frd_10.0.0.1=YES"}
-            << QStringList{"Zed/10.0.0.9,Ann/10.0.0.1 | foe, friend | Foe_Zed=NO,Frd_10.0.0.1=NO"};
-        QTest::newRow("an identifier with a backslash is one entry like any other")
-            << QStringList{"Frd_a\\b=YES"}
-            << QStringList{"a\\b/10.0.0.1 | friend | Frd_a\\b=NO", "- | | Frd_a\\b=YES"};
-        QTest::newRow("unwatched players change nothing")
-            << QStringList{"Frd_Bob=YES"}
-            << QStringList{"Ann/10.0.0.2,Cy/10.0.0.3 | | Frd_Bob=YES"};
+        QTest::addColumn<QString>("entries"); // in the store's order
+        // Cycles split by ";", each "players | sounds played | the entries' flags afterwards |
+        // store writes" (none when nobody came or went). Players: "Bob/10.1" (name/address), ""
+        // a table without player rows (only bots), "-" no table (server down, login refused).
+        QTest::addColumn<QString>("cycles");
+        for (const auto &[tag, entries, cycles] :
+             {std::tuple{"two joins in one cycle play in page order", "Foe_Zed=YES Frd_10.1=YES",
+                         "Zed/10.9,Ann/10.1 | foe friend | NO NO | 2"},
+              {"friend with a backslash joins, stays, leaves, returns", "Frd_B\\ob=YES",
+               "B\\ob/10.1 | friend | NO | 1; B\\ob/10.1 | | NO | 0; Ann/10.2 | | YES | 1;"
+               "B\\ob/10.9 | friend | NO | 1"},
+              {"by name and by address: store order, one a cycle", "Foe_Al=YES Frd_10.1=YES",
+               "Al/10.1 | foe | NO YES | 1; Al/10.1 | friend | NO NO | 1; Al/10.1 | | NO NO | 0"},
+              {"case counts; no kind prefix: never announced", "Frd_bob=YES Pal_Bob=NO Xy=NO",
+               "Bob/10.1,Ann/10.2 | | YES NO YES | 1; Ann/10.2 | | YES YES YES | 1"},
+              {"no table or no player rows (only bots): all armed", "Foe_10.2=NO Frd_Bob=NO",
+               "- | | YES YES | 2; Bob/10.1 | friend | YES NO | 1; | | YES YES | 1"}})
+            QTest::newRow(tag) << QString(entries) << QString(cycles);
     }
 
     void visits()
     {
-        QFETCH(QStringList, entries);
-        QFETCH(QStringList, cycles);
-        for (const QString &e : entries)
-            t->setEntry(e.section(QLatin1Char('='), 0, 0), e.section(QLatin1Char('='), 1));
-        for (const QString &cycle : cycles) {
-            const QStringList parts = cycle.split(QLatin1Char('|'));
-            sound.played.clear();
-            watcher->PollCycle(onLine(parts.at(0).trimmed()), kFields);
-            QStringList sounds;
-            for (const QString &k : parts.at(1).simplified().split(u", "_qs, Qt::SkipEmptyParts))
-                sounds << (k == QLatin1String("friend") ? kFields.friendWav : kFields.enemyWav);
-            QCOMPARE(sound.played, sounds);
-            for (const QString &f : parts.at(2).trimmed().split(QLatin1Char(',')))
-                QCOMPARE(f.section('=', 0, 0) + '=' + t->flagOf(f.section('=', 0, 0)), f);
+        QFETCH(QString, entries);
+        QFETCH(QString, cycles);
+        Watch w;
+        for (const QString &e : entries.split(u' '))
+            w.t.setEntry(e.section(u'=', 0, 0), e.section(u'=', 1));
+        for (const QString &cycle : cycles.split(u';')) {
+            const QString players = cycle.section(u'|', 0, 0).trimmed();
+            const quint64 writes = w.t.store().committedWrites();
+            QList<watch::PlayerRow> rows;
+            for (const QString &p : players.split(u',', Qt::SkipEmptyParts))
+                rows.append({p.section(u'/', 0, 0), p.section(u'/', 1)});
+            w.cycle.PollCycle(players == u"-" ? watch::PlayerTable() : rows, kFields);
+            QStringList seen{players, "|", std::exchange(w.sound.played, {}).join(u' '), "|"};
+            for (const WatchEntryFlag &e : w.t.registry().watchEntries())
+                seen << e.flag;
+            seen << "|" << QString::number(w.t.store().committedWrites() - writes);
+            QCOMPARE(seen.join(u' ').simplified(), cycle.simplified());
         }
     }
 
     void flagIsWrittenBeforeTheSoundPlaysAndANotificationNamesWhoCame()
     {
-        t->setEntry(u"Foe_10.0.0.1"_qs, kArmed);
-        QString flagWhilePlaying;
-        sound.onPlay = [&](const QString &) { flagWhilePlaying = t->flagOf(u"Foe_10.0.0.1"_qs); };
-        watcher->PollCycle(onLine(u"Bob/10.0.0.1"_qs), kFields);
-        QCOMPARE(flagWhilePlaying, kAnnounced);
-        QCOMPARE(notifier.shown, QStringList{u"Foe on line/10.0.0.1"_qs});
-    }
-
-    void steadyStateReadsOnceAndWritesNothing()
-    {
-        for (int i = 0; i < 50; ++i)
-            t->setEntry(u"Frd_P%1"_qs.arg(i), i % 2 ? kArmed : kAnnounced);
-        watcher->PollCycle(onLine(u"P1/1,P2/2,Zz/3"_qs), kFields); // P1 announced, others armed
-        QCOMPARE(sound.played.size(), 1);
-        const quint64 before = t->store().committedWrites();
-        watcher->PollCycle(onLine(u"P1/1,P2/2,Zz/3"_qs), kFields);
-        QCOMPARE(t->store().committedWrites(), before);
-        QCOMPARE(watcher->loadedWatchList().size(), 50);
-        t->registry().deleteEntry(u"Frd_P0"_qs); // the next cycle reads the store as it is now
-        watcher->PollCycle(onLine(u"-"_qs), kFields);
-        QCOMPARE(watcher->loadedWatchList().size(), 49);
-        QCOMPARE(t->flagOf(u"Frd_P1"_qs), kArmed);
+        Watch w;
+        w.t.setEntry(u"Foe_10.1"_qs, kArmed);
+        QString flagAtPlay;
+        w.sound.onPlay = [&] { flagAtPlay = w.t.flagOf(u"Foe_10.1"_qs); };
+        w.cycle.PollCycle(QList<watch::PlayerRow>{{u"Bob"_qs, u"10.1"_qs}}, kFields);
+        QCOMPARE(flagAtPlay + ' ' + w.notifier.shown.join(','), u"NO Foe on line/10.1"_qs);
     }
 };
 

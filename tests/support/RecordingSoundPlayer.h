@@ -1,6 +1,5 @@
 #pragma once
-// Sound and notification layers that play and show nothing and remember what they were asked
-// for, in order.
+// Sound and notification layers that play and show nothing and remember, in order, each request.
 #include "platform/Notifier.h"
 #include "platform/SoundPlayer.h"
 
@@ -9,29 +8,21 @@
 
 namespace kelvoran::test {
 
-class RecordingSoundPlayer final : public platform::SoundPlayer
+struct RecordingSoundPlayer final : platform::SoundPlayer
 {
-public:
     void play(const QString &path) override
     {
         played << path;
-        if (onPlay)
-            onPlay(path);
+        if (onPlay) // lets a test look at the store at the moment a sound is asked for
+            onPlay();
     }
-
     QStringList played;
-    // Runs when the sound is asked for, so a test can look at the store at that moment.
-    std::function<void(const QString &)> onPlay;
+    std::function<void()> onPlay;
 };
 
-class RecordingNotifier final : public platform::Notifier
+struct RecordingNotifier final : platform::Notifier
 {
-public:
-    void notify(const QString &summary, const QString &body) override
-    {
-        shown << summary + QLatin1Char('/') + body;
-    }
-
+    void notify(const QString &summary, const QString &b) override { shown << summary + u'/' + b; }
     QStringList shown; // "summary/body"
 };
 
