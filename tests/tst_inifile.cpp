@@ -1,11 +1,9 @@
 // The INI reader and writer on real files. Every write is checked byte for byte; a refused write
 // leaves the file as it was and says why, naming the file. Nothing may stay beside the file, not
 // even when the writer is killed.
-#include "TempStore.h"
 #include "TestBytes.h"
 #include "WavWriter.h"
 #include "platform/IniFile.h"
-#include "settings/SettingsStore.h"
 
 #include <QDir>
 #include <QProcess>
@@ -227,24 +225,6 @@ private slots:
         QVERIFY(QFile::link("later.ini", "dangling.ini"));
         QVERIFY(writeProfileString("A", "K", "v", "dangling.ini"));
         QCOMPARE(readFile("later.ini"), QByteArray("[A]\nK=v\n"));
-    }
-
-    void saveSettingsResult()
-    {
-        // A save says what went wrong with the INI file, naming it, and still writes the rest;
-        // without an INI file there is nothing to fail.
-        test::TempStore store;
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot hold"));
-        const auto result = settings::saveSettings(
-            store.registry(), {path("u.ini"), "::1", "80", "b", "\u0142", "", ""});
-        QVERIFY2(!result.ok && result.reason.contains("cannot hold") &&
-                     result.reason.contains(path("u.ini")),
-                 qPrintable(result.reason));
-        QCOMPARE(readProfileString(web, "ListenPort", "u.ini") +
-                     settings::storedSetting(store.registry(), "UTIniFile"),
-                 "80" + path("u.ini"));
-        QVERIFY(store.isValid() &&
-                settings::saveSettings(store.registry(), {"", "::1", "80", "b", "p", "", ""}).ok);
     }
 
     void killedWriters()

@@ -35,18 +35,17 @@ private:
 class HeldHttpClient final : public platform::HttpClient
 {
 public:
-    QByteArray page;
-    bool opened = true; // false: the server cannot be reached
-    bool held = false;  // get() waits until release()
+    QByteArray page;   // empty: the server cannot be reached
+    bool held = false; // get() waits until release()
 
     bool get(const QString &url, const QString &, const QString &, const ChunkSink &sink) override
     {
         std::unique_lock lock(m_mutex);
         m_urls << url;
         m_wake.wait(lock, [this] { return !held || m_aborted; });
-        if (!m_aborted && opened)
+        if (!m_aborted && !page.isEmpty())
             sink(page);
-        return !m_aborted && opened;
+        return !m_aborted && !page.isEmpty();
     }
     void abort() override { release(true); }
     void release(bool abort = false)
@@ -55,14 +54,6 @@ public:
         held = false;
         m_aborted = m_aborted || abort;
         m_wake.notify_all();
-    }
-    void reset()
-    {
-        std::lock_guard lock(m_mutex);
-        page.clear();
-        m_urls.clear();
-        opened = true;
-        held = m_aborted = false;
     }
     int requests()
     {
