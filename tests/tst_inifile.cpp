@@ -6,13 +6,15 @@
 #include "platform/IniFile.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace kelvoran;
 using namespace kelvoran::platform;
@@ -242,15 +244,19 @@ private slots:
         const int rounds = qEnvironmentVariable("KELVORAN_KILL_ROUNDS", "500").toInt();
         int torn = 0, leftovers = 0, tempLeft = 0, changed = 0, failed = 0;
         QString last = "OldSecret";
-        QProcess writers;
-        writers.start(KELVORAN_TESTS_BIN_DIR "/ini_writer", {file});
         for (int round = 0; round < rounds; ++round) {
-            const int delay = QRandomGenerator::global()->bounded(20000); // µs
-            writers.write(QByteArray::number(round * 1000) + ' ' + QByteArray::number(delay) +
-                          '\n');
-            while (!writers.canReadLine())
-                QVERIFY(writers.waitForReadyRead(-1)); // no time-out: the answer comes or it fails
-            failed += writers.readLine() != "killed\n";
+            // A writer that sets the password over and over (a new value of a new length each
+            // time) until it is killed after a random delay.
+            const pid_t writer = ::fork();
+            for (int i = round * 1000; writer == 0; ++i) {
+                if (!writeProfileString(admin, "AdminPassword",
+                                        QString::number(i) + QString(i % 300, u'x'), file))
+                    ::_exit(1);
+            }
+            QThread::usleep(QRandomGenerator::global()->bounded(20000));
+            int status = 0;
+            failed += !(::kill(writer, SIGKILL) == 0 && ::waitpid(writer, &status, 0) == writer &&
+                        WIFSIGNALED(status));
             const QString now = readProfileString(admin, "AdminPassword", file);
             torn += readFile(file) != QByteArray(ini).replace("=OldSecret", "=" + now.toLatin1());
             changed += std::exchange(last, now) != now;
@@ -259,8 +265,6 @@ private slots:
             tempLeft += ownTemp; // the one temporary file of a killed write
             leftovers += !ownTemp && names != QStringList{"u.ini"};
         }
-        writers.closeWriteChannel();
-        QVERIFY(writers.waitForFinished(-1) && writers.exitCode() == 0);
         qInfo("%d rounds: %d torn, %d with leftovers, %d failed writes; the file changed in %d, a "
               "killed write left its temporary file in %d",
               rounds, torn, leftovers, failed, changed, tempLeft);
