@@ -24,7 +24,6 @@ class DesktopStartTest : public QObject
         search.waitForFinished();
         return int(search.readAllStandardOutput().count('\n'));
     }
-    bool windowShown(const QProcess &p) { return windowsShown(p) > 0; }
     // Clicks the program's tray icon (its small square window) with that mouse button.
     int clickTrayIcon(const QProcess &p, int button)
     {
@@ -61,7 +60,7 @@ private slots:
     {
         m_first.start(kKelvoran, {"--minimized"});
         twoPolls();
-        QVERIFY(!windowShown(m_first));
+        QVERIFY(!windowsShown(m_first));
     }
 
     // A later start ends at once and brings the first copy's window back; polling goes on.
@@ -72,7 +71,7 @@ private slots:
         QVERIFY(later.waitForFinished(10000));
         QCOMPARE(later.exitCode(), 0);
         twoPolls();
-        QVERIFY(windowShown(m_first));
+        QVERIFY(windowsShown(m_first));
     }
 
     // After a killed copy the next start works; a left click on its tray icon shows the window.
@@ -82,9 +81,9 @@ private slots:
         QVERIFY(m_first.waitForFinished(10000));
         m_first.start(kKelvoran, {"--minimized"});
         twoPolls();
-        QVERIFY(!windowShown(m_first));
+        QVERIFY(!windowsShown(m_first));
         QCOMPARE(clickTrayIcon(m_first, 1), 0);
-        QTRY_VERIFY(windowShown(m_first));
+        QTRY_VERIFY(windowsShown(m_first));
         twoPolls(); // the click leaves the polling on
     }
 
