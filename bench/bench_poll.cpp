@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <vector>
 
 using namespace kelvoran;
@@ -24,6 +25,14 @@ namespace {
 double msSince(const QElapsedTimer &t)
 {
     return double(t.nsecsElapsed()) / 1e6;
+}
+
+// CPU time of this thread: what the cycle costs, whatever else the machine is doing.
+double cpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
 }
 
 QString fileState(const QString &path)
@@ -58,8 +67,8 @@ int main(int argc, char **argv)
                 static_cast<long long>(table ? table->size() : -1));
 
     std::printf("store half of a steady-state cycle, median of %d\n", cycles);
-    std::printf("%8s %12s %12s %12s %12s %10s\n", "entries", "first ms", "median ms", "max ms",
-                "store writes", "files same");
+    std::printf("%8s %10s %10s %10s %12s %12s %10s\n", "entries", "first ms", "median ms", "max ms",
+                "median CPU", "store writes", "files same");
     for (int entries : {100, 1000, 10000}) {
         test::TempStore store;
         test::RecordingSoundPlayer silent;
@@ -79,18 +88,21 @@ int main(int argc, char **argv)
 
         const quint64 writesBefore = store.store().committedWrites();
         const QString before = fileState(store.filePath()) + fileState(store.filePath() + "-wal");
-        std::vector<double> ms;
+        std::vector<double> ms, cpu;
         for (int c = 0; c < cycles; ++c) {
             QElapsedTimer t;
+            const double cpuBefore = cpuMs();
             t.start();
             watcher.PollCycle(table, fields);
             ms.push_back(msSince(t));
+            cpu.push_back(cpuMs() - cpuBefore);
         }
         std::sort(ms.begin(), ms.end());
+        std::sort(cpu.begin(), cpu.end());
         const bool same =
             before == fileState(store.filePath()) + fileState(store.filePath() + "-wal");
-        std::printf("%8d %12.2f %12.2f %12.2f %12llu %10s   (%lld announced in the first)\n",
-                    entries, firstMs, ms[ms.size() / 2], ms.back(),
+        std::printf("%8d %10.2f %10.2f %10.2f %12.2f %12llu %10s   (%lld announced in the first)\n",
+                    entries, firstMs, ms[ms.size() / 2], ms.back(), cpu[cpu.size() / 2],
                     static_cast<unsigned long long>(store.store().committedWrites() - writesBefore),
                     same ? "yes" : "NO", static_cast<long long>(silent.played.size()));
     }
