@@ -476,19 +476,24 @@ KELVORAN_FIELD_HANDLERS(txtPassword)
 KELVORAN_FIELD_HANDLERS(txtPortNumber)
 #undef KELVORAN_FIELD_HANDLERS
 
+// The focus handlers of the seven fields, and the INI browse button's LostFocus.
+QList<frmMain::FocusHandlers> frmMain::focusHandlers() const
+{
+    return {{txtAdminName, &frmMain::txtAdminName_GotFocus, &frmMain::txtAdminName_LostFocus},
+            {txtEnemyWav, &frmMain::txtEnemyWav_GotFocus, &frmMain::txtEnemyWav_LostFocus},
+            {txtFriendWav, &frmMain::txtFriendWav_GotFocus, &frmMain::txtFriendWav_LostFocus},
+            {txtINIfile, &frmMain::txtINIfile_GotFocus, &frmMain::txtINIfile_LostFocus},
+            {txtIPAddress, &frmMain::txtIPAddress_GotFocus, &frmMain::txtIPAddress_LostFocus},
+            {txtPassword, &frmMain::txtPassword_GotFocus, &frmMain::txtPassword_LostFocus},
+            {txtPortNumber, &frmMain::txtPortNumber_GotFocus, &frmMain::txtPortNumber_LostFocus},
+            {Command1, nullptr, &frmMain::Command1_LostFocus}};
+}
+
 void frmMain::runGotFocus(QObject *field)
 {
-    const QList<std::pair<QObject *, void (frmMain::*)()>> handlers{
-        {txtAdminName, &frmMain::txtAdminName_GotFocus},
-        {txtEnemyWav, &frmMain::txtEnemyWav_GotFocus},
-        {txtFriendWav, &frmMain::txtFriendWav_GotFocus},
-        {txtINIfile, &frmMain::txtINIfile_GotFocus},
-        {txtIPAddress, &frmMain::txtIPAddress_GotFocus},
-        {txtPassword, &frmMain::txtPassword_GotFocus},
-        {txtPortNumber, &frmMain::txtPortNumber_GotFocus}};
-    for (const auto &[w, gotFocus] : handlers) {
-        if (w == field) {
-            (this->*gotFocus)();
+    for (const FocusHandlers &f : focusHandlers()) {
+        if (f.widget == field && f.gotFocus) {
+            (this->*f.gotFocus)();
             m_gotFocusField = field;
         }
     }
@@ -507,18 +512,9 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
         if (in) {
             runGotFocus(watched);
         } else {
-            const QList<std::pair<QObject *, void (frmMain::*)()>> handlers{
-                {txtAdminName, &frmMain::txtAdminName_LostFocus},
-                {txtEnemyWav, &frmMain::txtEnemyWav_LostFocus},
-                {txtFriendWav, &frmMain::txtFriendWav_LostFocus},
-                {txtINIfile, &frmMain::txtINIfile_LostFocus},
-                {txtIPAddress, &frmMain::txtIPAddress_LostFocus},
-                {txtPassword, &frmMain::txtPassword_LostFocus},
-                {txtPortNumber, &frmMain::txtPortNumber_LostFocus},
-                {Command1, &frmMain::Command1_LostFocus}};
-            for (const auto &[w, lostFocus] : handlers) {
-                if (w == watched)
-                    (this->*lostFocus)();
+            for (const FocusHandlers &f : focusHandlers()) {
+                if (f.widget == watched)
+                    (this->*f.lostFocus)();
             }
         }
     } else if (event->type() == QEvent::KeyPress && watched == lstAdd) {

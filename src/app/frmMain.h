@@ -160,6 +160,13 @@ private:
     void addFromList(QListWidget *list, const QString &friendPrompt, const QString &foePrompt);
     void addEntry(const QString &prefix, const QString &identifier);
     void showCurrentPlayers(const watch::PlayerTable &table);
+    struct FocusHandlers
+    {
+        QObject *widget;
+        void (frmMain::*gotFocus)();
+        void (frmMain::*lostFocus)();
+    };
+    QList<FocusHandlers> focusHandlers() const;
     void runGotFocus(QObject *field);
     void deleteRows(bool selectedOnly);
     void browseWav(QLineEdit *field);
