@@ -44,9 +44,9 @@ private slots:
                "B\\ob/10.9 | friend | NO | 1"},
               {"by name and by address: store order, one a cycle", "Foe_Al=YES Frd_10.1=YES",
                "Al/10.1 | foe | NO YES | 1; Al/10.1 | friend | NO NO | 1; Al/10.1 | | NO NO | 0"},
-              {"case counts; no kind prefix: never announced", "Frd_bob=YES Pal_Bob=NO Xy=NO",
-               "Bob/10.1,Ann/10.2 | | YES NO YES | 1; Ann/10.2 | | YES YES YES | 1"},
-              {"no table or no player rows (only bots): all armed", "Foe_10.2=NO Frd_Bob=NO",
+              {"case counts; no kind prefix: never announced", "Frd_bob=YES Pal_Bob=YES Xy=NO",
+               "Bob/10.1,Ann/10.2 | | YES YES YES | 1"},
+              {"no table or no player rows (only bots): all armed", "foe_10.2=NO Frd_Bob=NO",
                "- | | YES YES | 2; Bob/10.1 | friend | YES NO | 1; | | YES YES | 1"}})
             QTest::newRow(tag) << QString(entries) << QString(cycles);
     }

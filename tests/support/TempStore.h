@@ -19,7 +19,6 @@ public:
     QString dirPath() const { return m_dir.path(); }
     QString filePath() const { return m_dir.filePath(QStringLiteral("kelvoran/registry.sqlite3")); }
     void close() { m_store.reset(); } // for good: the file is left to others
-
     // Creates the watch entry `subkey` with that "Annouce" text; the entry's flag, "" if none.
     void setEntry(const QString &subkey, const QString &flag)
     {
