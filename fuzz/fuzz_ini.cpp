@@ -96,6 +96,10 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     check(::mkdtemp(tmpl.data()) != nullptr);
     g_dir = tmpl;
     g_file = QString::fromLocal8Bit(g_dir) + QStringLiteral("/UnrealTournament.ini");
+    std::atexit([] { // the folder goes when the run ends (not when it crashes: then it is evidence)
+        QFile::remove(g_file);
+        ::rmdir(g_dir.constData());
+    });
     return 0;
 }
 
