@@ -241,19 +241,27 @@ private slots:
             return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
         };
         QVERIFY(ini.count("=OldSecret") == 1 && writeFile(file, ini));
-        const int rounds = qEnvironmentVariable("KELVORAN_KILL_ROUNDS", "500").toInt();
+        const int rounds = qEnvironmentVariable("KELVORAN_KILL_ROUNDS", "300").toInt();
         int torn = 0, leftovers = 0, tempLeft = 0, changed = 0, failed = 0;
         QString last = "OldSecret";
         for (int round = 0; round < rounds; ++round) {
             // A writer that sets the password over and over (a new value of a new length each
-            // time) until it is killed after a random delay.
+            // time), killed at a random moment once its first write is done, however busy the
+            // machine is.
+            int done[2];
+            QVERIFY(::pipe(done) == 0);
             const pid_t writer = ::fork();
             for (int i = round * 1000; writer == 0; ++i) {
                 if (!writeProfileString(admin, "AdminPassword",
-                                        QString::number(i) + QString(i % 300, u'x'), file))
+                                        QString::number(i) + QString(i % 300, u'x'), file) ||
+                    (i == round * 1000 && ::write(done[1], "w", 1) != 1))
                     ::_exit(1);
             }
-            QThread::usleep(QRandomGenerator::global()->bounded(20000));
+            char first = 0;
+            ::close(done[1]);
+            failed += ::read(done[0], &first, 1) != 1;
+            ::close(done[0]);
+            QThread::usleep(QRandomGenerator::global()->bounded(5000));
             int status = 0;
             failed += !(::kill(writer, SIGKILL) == 0 && ::waitpid(writer, &status, 0) == writer &&
                         WIFSIGNALED(status));
