@@ -49,6 +49,15 @@ private slots:
               "User-Agent: VB OpenUrl\r\n", "Cache-Control: no-cache\r\nPragma: no-cache"})
             QVERIFY2(server.lastRequest().contains(line), server.lastRequest().constData());
     }
+    void emptyUserNameStillSendsThePassword() // the server then checks the password only
+    {
+        test::FakeGameServer server;
+        server.setCredentials("", kPassword);
+        server.setPlayers(kPlayers);
+        platform::CurlHttpClient http({300, 10000});
+        QCOMPARE(watch::AdminPageFetcher(http, "", kPassword, "127.0.0.1", server.portText()),
+                 platform::fromWindows1252(kPage));
+    }
     void abortEndsASilentTransferAtOnce()
     {
         test::FakeGameServer server;

@@ -115,7 +115,7 @@ private slots:
     }
 
     // Saved settings come back; the INI file's web server is switched on; the first click after
-    // the start is answered and leaves the saved state as it is.
+    // the start is answered and leaves the saved state as it is; then edits switch the state.
     void startWithSavedSettingsAndClickAtOnce()
     {
         storeAllSettings();
@@ -131,12 +131,7 @@ private slots:
         QTest::mouseClick(w->cmdShowCurrent, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(rows(w->lstPlayers), (QStringList{"Ann", "Bob"}), 2000);
         QCOMPARE(state(), u"Current Settings1"_qs);
-    }
-
-    void editsSwitchTheSaveButtonPerField()
-    {
-        storeAllSettings();
-        open();
+        // Edits are detected per field, against the text the field held when it got the focus.
         w->txtAdminName->setFocus(Qt::TabFocusReason);
         QTest::keyClick(w->txtAdminName, Qt::Key_End);
         QTest::keyClicks(w->txtAdminName, "x");
@@ -228,7 +223,6 @@ private slots:
         t->registry().addEntry("Frd_Bob");
         open();
         w->setWindowState(Qt::WindowMinimized); // no tray offscreen: it stays in the task bar
-        QCOMPARE(w->timerInterval(), 32768);
         http->held = true;
         w->Timer_Timer();
         QTRY_COMPARE_WITH_TIMEOUT(http->requests(), 1, 2000);
@@ -382,7 +376,6 @@ private slots:
         QVERIFY(w->isVisible() && !w->isMinimized() && w->Timer->isActive());
         w->mPopRestore_Click();
         QCOMPARE(w->timerInterval(), 0);
-        QCOMPARE(w->trayRecord->toolTip(), u"Kelvoran"_qs);
         w->close();
         QVERIFY(!w->trayRecord->isVisible());
     }

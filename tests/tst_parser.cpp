@@ -31,6 +31,8 @@ private slots:
         QTest::newRow("each &nbsp; deleted once, nothing else decoded, IP as it stands")
             << page({{"&nbsp;Big&nbsp;&&nbsp;nbsp;<b>Bob</b>&amp;", " 10.0.0.3:7778&nbsp;"}})
             << "Big&nbsp;<b>Bob</b>&amp;/ 10.0.0.3:7778&nbsp;";
+        QTest::newRow("row start first on the page")
+            << two.mid(two.indexOf("<tr><td")) << amy + " Bob/10.0.0.2";
         QTest::newRow("row start in capitals") << edit("<tr><td", "<TR><TD") << none;
         QTest::newRow("name marker in capitals") << edit("align=\"left\"", "ALIGN=\"LEFT\"") << "";
         QTest::newRow("rows past the table end") << edit("</tr><tr>", "</tr></table><tr>") << amy;

@@ -18,11 +18,8 @@ class DesktopStartTest : public QObject
     // The program's windows that X shows (the tray icon's window is no child of the root).
     int windowsShown(const QProcess &p)
     {
-        QProcess search;
-        search.start("xdotool", {"search", "--onlyvisible", "--maxdepth", "1", "--pid",
-                                 QString::number(p.processId())});
-        search.waitForFinished();
-        return int(search.readAllStandardOutput().count('\n'));
+        const QString count = "exit $(xdotool search --onlyvisible --maxdepth 1 --pid %1 | wc -l)";
+        return QProcess::execute("sh", {"-c", count.arg(p.processId())});
     }
     // Clicks the program's tray icon (its small square window) with that mouse button.
     int clickTrayIcon(const QProcess &p, int button)
