@@ -161,13 +161,18 @@ private slots:
         QCOMPARE(t->store().openKey(kSettingsKey), platform::kNoKey);
         w->txtPortNumber->setText("80x");
         w->txtINIfile->setText(ini());
+        w->txtFriendWav->setText("/f.wav");
+        w->txtEnemyWav->setText("/e.wav");
         w->cmdSaveSettings_Click();
         QCOMPARE(w->cmdSaveSettings->text(), u"Current Settings"_qs);
         QCOMPARE(settings::iniAdminName(ini()) + settings::iniAdminPassword(ini()) +
                      settings::iniListenPort(ini()),
                  u"boss80x"_qs);
         QCOMPARE(t->registry().entryNames(kSettingsKey), QStringList{"checklist"});
-        QCOMPARE(t->registry().queryRegText(kSettingsKey, "UTServerAddress"), u"host"_qs);
+        QStringList saved;
+        for (const char *name : {"UTServerAddress", "UTIniFile", "Friend", "Enemy"})
+            saved << t->registry().queryRegText(kSettingsKey, name);
+        QCOMPARE(saved, (QStringList{"host", ini(), "/f.wav", "/e.wav"}));
         // A file that may not be written: said, naming it; the button stays "Save Settings".
         QVERIFY(QFile::setPermissions(ini(), QFile::ReadOwner));
         w->txtAdminName->setText("chief");
@@ -187,10 +192,10 @@ private slots:
             << test::FakeGameServer::playersPage(
                    {{"Zed", "10.0.0.9"}, {"Big&nbsp;Bob", "10.0.0.1"}, {"Bot", "", {}, 0, 0, true}})
             << "BigBob Zed|10.0.0.1 10.0.0.9||NO";
-        QTest::newRow("unreachable") << QByteArray() << "||No players on-line.|NO";
-        QTest::newRow("401") << QByteArray("<H1>401 Unauthorized</H1>")
-                             << "||No players on-line.|NO";
-        QTest::newRow("only bots") << bots << "||No players on-line.|YES";
+        const QString none = "||No players on-line.|";
+        QTest::newRow("unreachable") << QByteArray() << none + "NO";
+        QTest::newRow("401") << QByteArray("<H1>401 Unauthorized</H1>") << none + "NO";
+        QTest::newRow("only bots") << bots << none + "YES";
     }
 
     void showCurrentPlayers()
@@ -242,25 +247,16 @@ private slots:
         QTest::addColumn<QString>("command");  // button, "foe" or "friend", selected rows
         QTest::addColumn<QString>("answers");  // of the prompts, parted by ";"
         QTest::addColumn<QString>("expected"); // rows added | prompts shown
-        QTest::newRow("both, first and third") << "cmdAddBoth foe 0 2"
-                                               << ""
-                                               << "Foe_Ann Foe_Zed Foe_10.0.0.2 Foe_10.0.0.9|";
-        QTest::newRow("names already watched") << "cmdAddName friend 0 1 2"
-                                               << ""
-                                               << "Frd_Zed|";
-        QTest::newRow("a bot's empty address") << "cmdAddIP friend 3"
-                                               << ""
-                                               << "|";
-        QTest::newRow("rows, none selected") << "cmdAddName friend"
-                                             << ""
-                                             << "|";
-        QTest::newRow("prompts for both") << "cmdAddBoth friend -"
-                                          << " ann ;1.2.3.4"
-                                          << "Frd_ ann  Frd_1.2.3.4|Enter FRIEND Player Name;"
-                                             "Enter FRIEND IP Address";
-        QTest::newRow("foe prompt cancelled") << "cmdAddIP foe -"
-                                              << ""
-                                              << "|Enter FOE IP Address";
+        for (const auto &[tag, command, answers, expected] :
+             {std::tuple{"both, first and third", "cmdAddBoth foe 0 2", "",
+                         "Foe_Ann Foe_Zed Foe_10.0.0.2 Foe_10.0.0.9|"},
+              {"names already watched", "cmdAddName friend 0 1 2", "", "Frd_Zed|"},
+              {"a bot's empty address", "cmdAddIP friend 3", "", "|"},
+              {"rows, none selected", "cmdAddName friend", "", "|"},
+              {"prompts for both", "cmdAddBoth friend -", " ann ;1.2.3.4",
+               "Frd_ ann  Frd_1.2.3.4|Enter FRIEND Player Name;Enter FRIEND IP Address"},
+              {"foe prompt cancelled", "cmdAddIP foe -", "", "|Enter FOE IP Address"}})
+            QTest::newRow(tag) << QString(command) << QString(answers) << QString(expected);
     }
 
     void addFromListsAndPrompts()
@@ -295,11 +291,10 @@ private slots:
         QTest::addColumn<int>("key"); // -1: Remove All
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<QStringList>("left");
-        QTest::newRow("Delete") << int(Qt::Key_Delete) << 0 << QStringList{"Foe_x"};
-        QTest::newRow("keypad Del")
-            << int(Qt::Key_Period) << int(Qt::KeypadModifier) << QStringList{"Foe_x"};
-        QTest::newRow("period") << int(Qt::Key_Period) << 0
-                                << QStringList{"Foe_x", "Frd_a", "Frd_b"};
+        const QStringList foe{"Foe_x"};
+        QTest::newRow("Delete") << int(Qt::Key_Delete) << 0 << foe;
+        QTest::newRow("keypad Del") << int(Qt::Key_Period) << int(Qt::KeypadModifier) << foe;
+        QTest::newRow("period") << int(Qt::Key_Period) << 0 << foe + QStringList{"Frd_a", "Frd_b"};
         QTest::newRow("Remove All") << -1 << 0 << QStringList();
     }
 
@@ -330,16 +325,14 @@ private slots:
         QTest::addColumn<QString>("expected"); // dialog's folder|filters, then the Save button
         const QString inis = "|Ini Files (*.ini);All Files (*.*) ";
         const QString wavs = QCoreApplication::applicationDirPath() + "|Wav Files (*.wav) ";
-        QTest::newRow("INI, no game folder")
-            << "Command1 txtINIfile x.ini" << QDir::homePath() + inis + "Save Settings";
-        QTest::newRow("INI again") << "Command1 txtINIfile ="
-                                   << "/ut/System" + inis + "Current Settings";
-        QTest::newRow("INI cancelled") << "Command1 txtINIfile"
-                                       << "/ut/System" + inis + "Current Settings";
-        QTest::newRow("friend WAV")
-            << "CmdBrowseFriend txtFriendWav /n.wav" << wavs + "Save Settings";
-        QTest::newRow("foe WAV again")
-            << "cmdBrowseEnemy txtEnemyWav /e.wav" << wavs + "Current Settings";
+        for (const auto &[tag, command, expected] :
+             {std::tuple{"INI, no game folder", "Command1 txtINIfile x.ini",
+                         QDir::homePath() + inis + "Save Settings"},
+              {"INI again", "Command1 txtINIfile =", "/ut/System" + inis + "Current Settings"},
+              {"INI cancelled", "Command1 txtINIfile", "/ut/System" + inis + "Current Settings"},
+              {"friend WAV", "CmdBrowseFriend txtFriendWav /n.wav", wavs + "Save Settings"},
+              {"foe WAV again", "cmdBrowseEnemy txtEnemyWav /e.wav", wavs + "Current Settings"}})
+            QTest::newRow(tag) << QString(command) << expected;
     }
 
     void browse()

@@ -2,7 +2,6 @@
 // leaves the file as it was and says why, naming the file. Nothing may stay beside the file, not
 // even when the writer is killed.
 #include "TestBytes.h"
-#include "WavWriter.h"
 #include "platform/IniFile.h"
 
 #include <QDir>
@@ -79,9 +78,16 @@ private slots:
         r("key only in a repeated section", "[A]\nX=1\n[A]\nK=3\n", "");
         r("lines without = or ] ignored", "K=0\n[A]\nK\n[B\nK=2\n", "2");
         r("names are not prefixes", "[AB]\nK=1\n[A]\nKey=1\nK=2\n", "2");
-        r("UTF-8", "[A]\nK=caf\xC3\xA9 \xE2\x82\xAC\n", "caf\u00e9 \u20ac");
         r("Windows-1252", "[A]\nK=caf\xE9 \x80\n", "caf\u00e9 \u20ac");
-        r("UTF-8 among other bytes is Windows-1252", "[A]\r\nX=\xFF\r\nK=\xC3\xA9", "\u00c3\u00a9");
+        // Only well-formed UTF-8 makes a file UTF-8: each range's edges do; overlong forms,
+        // surrogates, code points past U+10FFFF, bad or missing continuations, other bytes do not.
+        const QByteArray e = "[A]\nK=\xC3\xA9\nX=";
+        r("UTF-8 range edges",
+          e + "\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", "\u00e9");
+        for (const QByteArray bad :
+             {"\xFF", "\xC1\xBF", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+              "\xF0\x8F\xBF\xBF", "\xE2\x82\x41", "\xF0\x9F\x98\x41", "\xE2\x82"})
+            r(("not UTF-8: " + bad.toHex(' ')).constData(), e + bad, "\u00c3\u00a9");
         r("value cut to 2047", "[A]\r\nK=" + QByteArray(3000, 'y') + "\r\n", QString(2047, 'y'));
         r("cut never splits a character", "[A]\nK=" + QByteArray(2046, 'x') + "\xF0\x9F\x98\x80",
           QString(2046, 'x'));

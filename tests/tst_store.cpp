@@ -55,6 +55,9 @@ private slots:
                  (QStringList{"Foe_Ann", "Foe_Cy", "Frd_a\\b", "frd_bob", "Frd_Élan"}));
         QCOMPARE(t->flagOf(u"FRD_a\\b"_qs) + t->registry().queryRegText(kSettingsKey, "Port"),
                  u"NO7777"_qs);
+        auto &s = t->store(); // a name may be neither empty nor hold a NUL
+        QVERIFY(!s.createKey({"A", ""}) &&
+                !s.setValue(s.createKey({"A"}), {QChar(0)}, {kRegSz, ""}));
     }
 
     void valuesReadAsTheRoutinesGiveThem_data()

@@ -19,9 +19,8 @@ public:
     enum class Mode {
         Normal,      // the players page (or 401 with wrong credentials)
         NeverAnswer, // accepts the connection and never sends anything
-        Endless,     // 200 OK, then the raw body over and over until the client goes away
+        Endless,     // 200 OK, then the raw body (setRawBody) until the client goes away
         CutMidPage,  // sends the first half of the players page, then resets the connection
-        RawBody,     // 200 OK with the body set by setRawBody()
     };
     FakeGameServer(); // listens on a free loopback port
     ~FakeGameServer();
