@@ -37,6 +37,9 @@ public:
     // The start-up sequence: show the window, add the tray icon, load the settings, fill the
     // watch list, set the settings panel's state.
     void Form_Load();
+    // Start-up straight into the tray (--minimized), instead of Form_Load: the window is not shown
+    // and polling starts as after a minimise. Without a system tray the window starts minimised.
+    void startInTray();
 
     static constexpr int kPollIntervalMs = 32768; // 65535 / 2, rounded half to even
 
@@ -186,11 +189,6 @@ private:
     QObject *m_gotFocusField = nullptr;
     int m_interval = 0;
     bool m_unloaded = false;
-
-public:
-    // Start-up straight into the tray (--minimized), instead of Form_Load: the window is not shown
-    // and polling starts as after a minimise. Without a system tray the window starts minimised.
-    void startInTray();
 };
 
 } // namespace kelvoran::app

@@ -18,7 +18,6 @@ int main(int argc, char *argv[])
         return *options.exitCode;
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Kelvoran"));
     QApplication::setDesktopFileName(QStringLiteral(KELVORAN_APP_ID));
     // The window may hide in the tray; only Exit or the close box end the program.
     QApplication::setQuitOnLastWindowClosed(false);
