@@ -77,6 +77,27 @@ QString urlForLog(const QString &url)
     return parsed.toDisplayString(QUrl::RemoveUserInfo);
 }
 
+// Why a transfer that libcurl ended with an error stopped short.
+FetchResult::Failure failureOf(CURLcode result, bool opened)
+{
+    switch (result) {
+    case CURLE_COULDNT_CONNECT:
+        return FetchResult::Failure::Refused;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return FetchResult::Failure::HostNotFound;
+    case CURLE_OPERATION_TIMEDOUT:
+        return FetchResult::Failure::TimedOut;
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_GOT_NOTHING:
+    case CURLE_WRITE_ERROR:
+        return FetchResult::Failure::BrokeOff;
+    default:
+        return opened ? FetchResult::Failure::BrokeOff : FetchResult::Failure::Other;
+    }
+}
+
 } // namespace
 
 struct CurlHttpClient::Shared
@@ -101,19 +122,21 @@ void CurlHttpClient::abort()
         curl_multi_wakeup(multi);
 }
 
-bool CurlHttpClient::get(const QString &url, const QString &user, const QString &password,
-                         const ChunkSink &onChunk)
+FetchResult CurlHttpClient::get(const QString &url, const QString &user, const QString &password,
+                                const ChunkSink &onChunk)
 {
+    FetchResult outcome;
+    outcome.failure = FetchResult::Failure::Other;
     if (!curlReady()) {
         qCWarning(lcKelvoran) << "page fetch: libcurl's set-up failed";
-        return false;
+        return outcome;
     }
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
     std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)> multi(curl_multi_init(),
                                                                 &curl_multi_cleanup);
     if (!easy || !multi) {
         qCWarning(lcKelvoran) << "page fetch: no libcurl handle";
-        return false;
+        return outcome;
     }
     CURL *h = easy.get();
 
@@ -153,8 +176,10 @@ bool CurlHttpClient::get(const QString &url, const QString &user, const QString 
     // The multi interface waits in curl_multi_poll(), which abort() can wake from another thread.
     {
         std::lock_guard lock(m_shared->mutex);
-        if (m_shared->aborted)
-            return false;
+        if (m_shared->aborted) {
+            outcome.failure = FetchResult::Failure::Aborted;
+            return outcome;
+        }
         m_shared->running.push_back(multi.get());
     }
     curl_multi_add_handle(multi.get(), h);
@@ -186,33 +211,39 @@ bool CurlHttpClient::get(const QString &url, const QString &user, const QString 
 
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    const bool answered = status != 0 || transfer.delivered > 0;
+    outcome.httpStatus = status;
+    outcome.opened = status != 0 || transfer.delivered > 0;
 
     if (aborted) {
         qCInfo(lcKelvoran).noquote() << "page fetch from" << urlForLog(url) << "abandoned";
-        return answered;
+        outcome.failure = FetchResult::Failure::Aborted;
+        return outcome;
     }
     if (transfer.capped) {
         qCWarning(lcKelvoran).noquote() << "page fetch from" << urlForLog(url)
                                         << "stopped at the size limit of" << kPageCap << "bytes";
-        return true;
+        outcome.failure = FetchResult::Failure::None;
+        return outcome;
     }
-    if (result == CURLE_OK)
-        return true;
+    if (result == CURLE_OK) {
+        outcome.failure = FetchResult::Failure::None;
+        return outcome;
+    }
 
-    const QString detail = errorText[0] ? QString::fromLocal8Bit(errorText)
-                                        : QString::fromLatin1(curl_easy_strerror(result));
+    outcome.detail = errorText[0] ? QString::fromLocal8Bit(errorText)
+                                  : QString::fromLatin1(curl_easy_strerror(result));
+    outcome.failure = failureOf(result, outcome.opened);
     if (transfer.sinkFailed) {
         qCWarning(lcKelvoran).noquote()
             << "page fetch from" << urlForLog(url) << "ended: the page could not be stored";
-    } else if (answered) {
+    } else if (outcome.opened) {
         qCWarning(lcKelvoran).noquote() << "page fetch from" << urlForLog(url) << "broke off after"
-                                        << transfer.delivered << "bytes:" << detail;
+                                        << transfer.delivered << "bytes:" << outcome.detail;
     } else {
         qCWarning(lcKelvoran).noquote()
-            << "page fetch from" << urlForLog(url) << "failed:" << detail;
+            << "page fetch from" << urlForLog(url) << "failed:" << outcome.detail;
     }
-    return answered;
+    return outcome;
 }
 
 } // namespace kelvoran::platform

@@ -38,14 +38,21 @@ public:
     QByteArray page;   // empty: the server cannot be reached
     bool held = false; // get() waits until release()
 
-    bool get(const QString &url, const QString &, const QString &, const ChunkSink &sink) override
+    platform::FetchResult get(const QString &url, const QString &, const QString &,
+                              const ChunkSink &sink) override
     {
         std::unique_lock lock(m_mutex);
         m_urls << url;
         m_wake.wait(lock, [this] { return !held || m_aborted; });
-        if (!m_aborted && !page.isEmpty())
+        platform::FetchResult result;
+        result.opened = !m_aborted && !page.isEmpty();
+        result.httpStatus = result.opened ? 200 : 0;
+        if (result.opened)
             sink(page);
-        return !m_aborted && !page.isEmpty();
+        else
+            result.failure = m_aborted ? platform::FetchResult::Failure::Aborted
+                                       : platform::FetchResult::Failure::Refused;
+        return result;
     }
     void abort() override { release(true); }
     void release(bool abort = false)
