@@ -62,7 +62,7 @@ int main(int argc, char **argv)
                                     QStringLiteral("/friend.wav"), QStringLiteral("/foe.wav")};
     QElapsedTimer fetch;
     fetch.start();
-    const watch::PlayerTable table = watch::fetchCurrentPlayers(http, fields);
+    const watch::PlayerTable table = watch::fetchCurrentPlayers(http, fields).table;
     std::printf("page download and scrape: %.2f ms, %lld rows\n", msSince(fetch),
                 static_cast<long long>(table ? table->size() : -1));
 

@@ -8,6 +8,7 @@
 #include "WindowDoubles.h"
 #include "app/frmMain.h"
 #include "settings/ServerIni.h"
+#include "settings/SettingsStore.h"
 #include "watchlist/WatchList.h"
 
 #include <QLineEdit>
@@ -91,6 +92,7 @@ private slots:
         QVERIFY(t->isValid());
         http = std::make_unique<test::HeldHttpClient>();
         sound.played.clear();
+        notifier.shown.clear();
         dialogs = {};
         http->page = test::FakeGameServer::playersPage({{"Bob", "10.0.0.1"}, {"Ann", "10.0.0.2"}});
     }
@@ -192,10 +194,11 @@ private slots:
             << test::FakeGameServer::playersPage(
                    {{"Zed", "10.0.0.9"}, {"Big&nbsp;Bob", "10.0.0.1"}, {"Bot", "", {}, 0, 0, true}})
             << "BigBob Zed|10.0.0.1 10.0.0.9||NO";
-        const QString none = "||No players on-line.|";
+        const QString none = "||No players on-line. NO|";
         QTest::newRow("unreachable") << QByteArray() << none + "NO";
         QTest::newRow("401") << QByteArray("<H1>401 Unauthorized</H1>") << none + "NO";
-        QTest::newRow("only bots") << bots << none + "YES";
+        QTest::newRow("only bots: armed before the box") << bots << "||No players on-line. YES|YES";
+        QTest::newRow("only bots, window hidden meanwhile") << bots << "|||YES";
     }
 
     void showCurrentPlayers()
@@ -212,6 +215,9 @@ private slots:
         // Busy until the page is in; the window answers meanwhile.
         QVERIFY(!w->cmdShowCurrent->isEnabled() && w->cursor().shape() == Qt::WaitCursor);
         QCOMPARE(w->lstPlayers->count(), 0);
+        dialogs.onMessage = [this] { dialogs.shown.last() += ' ' + t->flagOf("Frd_Zed"); };
+        if (QByteArray(QTest::currentDataTag()).contains("hidden"))
+            w->hide();
         http->release();
         QTRY_COMPARE_WITH_TIMEOUT(w->cursor().shape(), Qt::ArrowCursor, 2000);
         QCOMPARE(QStringList({rows(w->lstPlayers).join(' '), rows(w->lstIP).join(' '),
@@ -237,26 +243,34 @@ private slots:
         http->release();
         QTRY_COMPARE_WITH_TIMEOUT(sound.played, QStringList{"/f.wav"}, 2000);
         QCOMPARE(http->requests(), 1);
-        QCOMPARE(notifier.shown, QStringList{"Friend on line/Bob"});
+        QCOMPARE(notifier.shown, QStringList{"Friend on line: Bob/"});
         QCOMPARE(t->flagOf("Frd_Bob"), u"NO"_qs);
     }
 
-    // Players Ann, Ann, Zed and a bot listed (or none: "-"); "Frd_Ann" already in the box.
+    // Players Ann, Ann, Zed and a bot listed (or none: "-"); "Frd_Al" (announced) and "Frd_Ann"
+    // already watched.
     void addFromListsAndPrompts_data()
     {
         QTest::addColumn<QString>("command");  // button, "foe" or "friend", selected rows
         QTest::addColumn<QString>("answers");  // of the prompts, parted by ";"
-        QTest::addColumn<QString>("expected"); // rows added | prompts shown
+        QTest::addColumn<QString>("expected"); // rows added | prompts and messages | Frd_Al's flag
+        const QString again = " is already on the watch list";
         for (const auto &[tag, command, answers, expected] :
-             {std::tuple{"both, first and third", "cmdAddBoth foe 0 2", "",
-                         "Foe_Ann Foe_Zed Foe_10.0.0.2 Foe_10.0.0.9|"},
-              {"names already watched", "cmdAddName friend 0 1 2", "", "Frd_Zed|"},
-              {"a bot's empty address", "cmdAddIP friend 3", "", "|"},
-              {"rows, none selected", "cmdAddName friend", "", "|"},
-              {"prompts for both", "cmdAddBoth friend -", " ann ;1.2.3.4",
-               "Frd_ ann  Frd_1.2.3.4|Enter FRIEND Player Name;Enter FRIEND IP Address"},
-              {"foe prompt cancelled", "cmdAddIP foe -", "", "|Enter FOE IP Address"}})
-            QTest::newRow(tag) << QString(command) << QString(answers) << QString(expected);
+             std::initializer_list<std::tuple<const char *, QString, QString, QString>>{
+                 {"both, first and third", "cmdAddBoth foe 0 2", "",
+                  "Foe_10.0.0.2 Foe_10.0.0.9 Foe_Ann Foe_Zed||NO"},
+                 {"names already watched", "cmdAddName friend 0 1 2", "", "Frd_Zed||NO"},
+                 {"a bot's empty address", "cmdAddIP friend 3", "", "||NO"},
+                 {"rows, none selected", "cmdAddName friend", "", "||NO"},
+                 {"prompts for both", "cmdAddBoth friend -", " ann ;1.2.3.4",
+                  "Frd_ ann  Frd_1.2.3.4|Enter FRIEND Player Name;Enter FRIEND IP Address|NO"},
+                 {"typed again, in another case", "cmdAddBoth friend -", "aL;Ann",
+                  "|Enter FRIEND Player Name;Frd_aL" + again +
+                      " as Frd_Al; it is armed again.;"
+                      "Enter FRIEND IP Address;Frd_Ann" +
+                      again + "; it is armed again.|YES"},
+                 {"foe prompt cancelled", "cmdAddIP foe -", "", "|Enter FOE IP Address|NO"}})
+            QTest::newRow(tag) << command << answers << expected;
     }
 
     void addFromListsAndPrompts()
@@ -266,9 +280,9 @@ private slots:
         QFETCH(QString, expected);
         const QStringList how = command.split(' ');
         storeAllSettings();
-        t->registry().addEntry("Frd_Al");
+        t->setEntry("Frd_Al", "NO");
+        t->registry().addEntry("Frd_Ann");
         open();
-        w->lstAdd->addItem("Frd_Ann"); // shown, as after an add the store refused
         if (!how.contains("-")) {
             w->lstPlayers->addItems({"Ann", "Ann", "Zed", "Bot"});
             w->lstIP->addItems({"10.0.0.2", "10.0.0.2", "10.0.0.9", ""});
@@ -280,10 +294,68 @@ private slots:
         (how[1] == "foe" ? w->optEnemy : w->optFriend)->setChecked(true);
         dialogs.answers = answers.split(';');
         w->findChild<QPushButton *>(how[0])->click();
-        const QStringList added = rows(w->lstAdd).mid(2);
-        QCOMPARE(added.join(' ') + '|' + dialogs.shown.join(';'), expected);
+        QStringList added = rows(w->lstAdd);
+        QCOMPARE(added, t->registry().entryNames(kChecklistKey));
+        added.removeOne("Frd_Al");
+        added.removeOne("Frd_Ann");
+        QCOMPARE(added.join(' ') + '|' + dialogs.shown.join(';') + '|' + t->flagOf("Frd_Al"),
+                 expected);
         for (const QString &e : added)
             QCOMPARE(t->flagOf(e), u"YES"_qs);
+    }
+
+    // A store and an INI file that may not be written: the web admin cannot be switched on, an
+    // add and a save are not kept, and each is said; the box shows what the store holds.
+    void writesRefused()
+    {
+        storeAllSettings();
+        t->registry().addEntry("Frd_Bob");
+        for (const QString &file : {ini(), t->filePath()})
+            QVERIFY(QFile::setPermissions(file, QFile::ReadOwner));
+        platform::RegistryStore readOnly(t->filePath());
+        Module1 registry(readOnly);
+        open(&registry);
+        dialogs.answers = {"Zed"};
+        w->cmdAddName_Click();
+        w->txtIPAddress->setText("elsewhere");
+        w->cmdSaveSettings_Click();
+        QFile::setPermissions(ini(), QFile::ReadOwner | QFile::WriteOwner);
+        QCOMPARE(rows(w->lstAdd), QStringList{"Frd_Bob"});
+        QCOMPARE(w->cmdSaveSettings->text(), u"Save Settings"_qs);
+        QCOMPARE(dialogs.shown.size(), 5);
+        for (const auto &[i, said, file] : {std::tuple{0, "web admin on", ini()},
+                                            {1, "nothing will be saved", t->filePath()},
+                                            {3, "Frd_Zed could not be added", t->filePath()},
+                                            {4, "Kelvoran's own settings file", t->filePath()}})
+            QVERIFY2(dialogs.shown[i].contains(said) && dialogs.shown[i].contains(file),
+                     qPrintable(dialogs.shown[i]));
+    }
+
+    // Mute: kept across a restart, shown in the tray's tooltip; a muted arrival is still
+    // announced in the store, without sound or notification, and watching that fails twice is
+    // said once all the same.
+    void muteAndTheStateOfWatching()
+    {
+        storeAllSettings();
+        t->registry().addEntry("Frd_Bob");
+        open().mPopMute->trigger();
+        open();
+        QVERIFY(w->mPopMute->isChecked());
+        w->setWindowState(Qt::WindowMinimized);
+        for (const QByteArray &page : {http->page, QByteArray(), QByteArray(), QByteArray()}) {
+            http->page = page;
+            w->Timer_Timer();
+            QTRY_VERIFY_WITH_TIMEOUT(!w->pollInFlight(), 2000);
+        }
+        QCOMPARE(t->flagOf("Frd_Bob") + sound.played.join(' '), u"YES"_qs);
+        QCOMPARE(notifier.shown, QStringList{"Kelvoran cannot watch host:7777/cannot reach the "
+                                             "server (connection refused)"});
+        const QString tip = w->trayRecord->toolTip();
+        QVERIFY2(tip.startsWith("Kelvoran\nWatching host:7777\nSince ") &&
+                     tip.endsWith("connection refused)\nAnnouncements muted"),
+                 qPrintable(tip));
+        w->mPopMute->trigger();
+        QVERIFY(!w->mPopMute->isChecked() && !settings::storedMute(t->registry()));
     }
 
     void deleting_data()

@@ -77,10 +77,49 @@ private slots:
     {
         Watch w;
         w.t.setEntry(u"Foe_10.1"_qs, kArmed);
+        w.t.setEntry(u"Frd_<K>Al&Co"_qs, kArmed);
         QString flagAtPlay;
-        w.sound.onPlay = [&] { flagAtPlay = w.t.flagOf(u"Foe_10.1"_qs); };
-        w.cycle.PollCycle(QList<watch::PlayerRow>{{u"Bob"_qs, u"10.1"_qs}}, kFields);
-        QCOMPARE(flagAtPlay + ' ' + w.notifier.shown.join(','), u"NO Foe on line/10.1"_qs);
+        w.sound.onPlay = [&] { flagAtPlay += w.t.flagOf(u"Foe_10.1"_qs); };
+        const QList<watch::PlayerRow> rows{{u"Bob"_qs, u"10.1"_qs}, {u"<K>Al&Co"_qs, u"10.2"_qs}};
+        const watch::PollReport report = w.cycle.PollCycle(rows, kFields);
+        QCOMPARE(flagAtPlay + ' ' + w.notifier.shown.join(','),
+                 u"NONO Foe on line: 10.1/,Friend on line: <K>Al&Co/"_qs);
+        QCOMPARE(report.announced,
+                 (QList<watch::Announcement>{{"Foe_10.1", false, "Bob", "10.1"},
+                                             {"Frd_<K>Al&Co", true, rows[1].name, rows[1].ip}}));
+        QCOMPARE(report.watchedOnLine, (QStringList{"Foe_10.1", "Frd_<K>Al&Co"}));
+        QVERIFY(report.tableRead && report.playersOnLine == 2);
+        // Muted, the visit is still announced in the store and the report, without a sound.
+        w.cycle.setMuted(true);
+        w.cycle.PollCycle(QList<watch::PlayerRow>{}, kFields);
+        const watch::PollReport muted = w.cycle.PollCycle(rows.mid(0, 1), kFields);
+        QCOMPARE(muted.announced,
+                 (QList<watch::Announcement>{{"Foe_10.1", false, "Bob", "10.1", true}}));
+        QCOMPARE(w.t.flagOf(u"Foe_10.1"_qs) + w.sound.played.join(u',') +
+                     QString::number(w.notifier.shown.size()),
+                 u"NOfoe,friend2"_qs);
+    }
+
+    // A store that refuses the "NO": each visit is still announced once.
+    void onceAVisitWhenTheFlagCannotBeStored()
+    {
+        test::TempStore t;
+        t.setEntry(u"Frd_Bob"_qs, kArmed);
+        QVERIFY(QFile::setPermissions(t.filePath(), QFile::ReadOwner));
+        platform::RegistryStore readOnly(t.filePath());
+        Module1 registry(readOnly);
+        test::RecordingSoundPlayer sound;
+        test::RecordingNotifier notifier;
+        watch::ServerWatch cycle(registry, sound, notifier);
+        const QList<watch::PlayerRow> bob{{u"Bob"_qs, u"10.1"_qs}};
+        QStringList heard;
+        for (const QList<watch::PlayerRow> &rows : {bob, bob, bob, {}, bob, bob}) {
+            cycle.PollCycle(rows, kFields);
+            heard << QString::number(std::exchange(sound.played, {}).size());
+        }
+        QCOMPARE(heard.join(""), u"100010"_qs);
+        QCOMPARE(registry.queryRegText(subPath(kChecklistKey, u"Frd_Bob"_qs), kAnnounceValue),
+                 kArmed);
     }
 };
 

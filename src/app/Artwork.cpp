@@ -2,6 +2,7 @@
 
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -20,6 +21,25 @@ QIcon kelvoranIcon()
         const QString path = pngs.next();
         const int size = QFileInfo(path).baseName().toInt();
         icon.addFile(path, QSize(size, size));
+    }
+    return icon;
+}
+
+QIcon failingIcon()
+{
+    const QIcon normal = kelvoranIcon();
+    QIcon icon;
+    for (const QSize &size : normal.availableSizes()) {
+        QImage image = normal.pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y < image.height(); ++y) {
+            auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+            for (int x = 0; x < image.width(); ++x) {
+                // Grey, lightened towards the panel so that it reads as switched off.
+                const int grey = 96 + qGray(line[x]) / 2;
+                line[x] = qRgba(grey, grey, grey, qAlpha(line[x]));
+            }
+        }
+        icon.addPixmap(QPixmap::fromImage(image));
     }
     return icon;
 }

@@ -23,6 +23,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
+#include <QSignalBlocker>
 #include <QTimer>
 
 #include <algorithm>
@@ -96,17 +98,26 @@ int pollIntervalMs()
     return ok && ms > 0 ? ms : frmMain::kPollIntervalMs;
 }
 
+// How often a window minimised for want of a tray looks for one; tests shorten it through
+// KELVORAN_TRAY_LOOKOUT_MS.
+int trayLookoutMs()
+{
+    bool ok = false;
+    const int ms = qEnvironmentVariableIntValue("KELVORAN_TRAY_LOOKOUT_MS", &ok);
+    return ok && ms > 0 ? ms : 2000;
+}
+
 } // namespace
 
 frmMain::frmMain(Module1 &registry, platform::HttpClient &http, platform::SoundPlayer &sound,
                  platform::Notifier &notifier, Dialogs &dialogs, QWidget *parent)
     : QWidget(parent), m_registry(registry), m_dialogs(dialogs), m_sound(sound),
-      m_watch(registry, sound, notifier), m_pollFetch(http), m_showFetch(http)
+      m_notifier(notifier), m_watch(registry, sound, notifier), m_icon(kelvoranIcon()),
+      m_failingIcon(failingIcon()), m_pollFetch(http), m_showFetch(http)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(kTitle);
-    const QIcon icon = kelvoranIcon();
-    setWindowIcon(icon);
+    setWindowIcon(m_icon);
     setFont(windowFont());
     setFixedSize(px(7035), px(6090));
     buildControls();
@@ -119,16 +130,23 @@ frmMain::frmMain(Module1 &registry, platform::HttpClient &http, platform::SoundP
     mPopupSys->setObjectName(QStringLiteral("mPopupSys"));
     mPopRestore = mPopupSys->addAction(QStringLiteral("&Restore"));
     mPopRestore->setObjectName(QStringLiteral("mPopRestore"));
+    mPopMute = mPopupSys->addAction(QStringLiteral("Mute announcements"));
+    mPopMute->setObjectName(QStringLiteral("mPopMute"));
+    mPopMute->setCheckable(true);
     mPopExit = mPopupSys->addAction(QStringLiteral("Exit"));
     mPopExit->setObjectName(QStringLiteral("mPopExit"));
     connect(mPopRestore, &QAction::triggered, this, &frmMain::mPopRestore_Click);
+    connect(mPopMute, &QAction::toggled, this, &frmMain::mPopMute_Toggled);
     connect(mPopExit, &QAction::triggered, this, &frmMain::mPopExit_Click);
 
-    trayRecord = new QSystemTrayIcon(icon, this);
+    trayRecord = new QSystemTrayIcon(m_icon, this);
     trayRecord->setObjectName(QStringLiteral("trayRecord"));
-    trayRecord->setToolTip(kTitle);
     trayRecord->setContextMenu(mPopupSys);
     connect(trayRecord, &QSystemTrayIcon::activated, this, &frmMain::Form_MouseMove);
+
+    m_trayLookout = new QTimer(this);
+    m_trayLookout->setInterval(trayLookoutMs());
+    connect(m_trayLookout, &QTimer::timeout, this, &frmMain::moveIntoTrayOnceThere);
 }
 
 frmMain::~frmMain() = default;
@@ -273,6 +291,14 @@ void frmMain::Form_Load()
     show();
     repaint();
 
+    // Muted or not as when the program last ran; the item's handler brings the watch along.
+    {
+        const QSignalBlocker quiet(mPopMute);
+        mPopMute->setChecked(storedMute(m_registry));
+    }
+    m_watch.setMuted(mPopMute->isChecked());
+    m_state.setMuted(mPopMute->isChecked());
+    updateTray();
     trayRecord->show();
 
     txtINIfile->setText(storedSetting(m_registry, kIniFileValue));
@@ -322,7 +348,10 @@ void frmMain::setTimerInterval(int ms)
         Timer->stop();
     } else {
         Timer->start(ms);
+        m_state.setServer(txtIPAddress->text(), txtPortNumber->text());
     }
+    m_state.setPolling(ms != 0);
+    updateTray();
 }
 
 void frmMain::changeEvent(QEvent *event)
@@ -348,17 +377,67 @@ void frmMain::Form_Resize()
                     hide();
             },
             Qt::QueuedConnection);
+    } else {
+        m_trayLookout->start();
     }
     setTimerInterval(pollIntervalMs());
+}
+
+void frmMain::moveIntoTrayOnceThere()
+{
+    if (!(windowState() & Qt::WindowMinimized) || !isVisible()) {
+        m_trayLookout->stop();
+        return;
+    }
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    // A panel that came after the program: the icon goes into its tray, the window with it.
+    m_trayLookout->stop();
+    trayRecord->show();
+    hide();
 }
 
 void frmMain::Timer_Timer()
 {
     // The page comes in on a worker thread; a tick while it is still on its way starts nothing.
-    // The sound paths are taken when the page is in, as the announcements happen then.
-    m_pollFetch.start(watchFields(), [this](const watch::PlayerTable &table) {
-        m_watch.PollCycle(table, watchFields());
-    });
+    m_pollFetch.start(watchFields(), [this](const watch::FetchedPage &page) { pollDone(page); });
+}
+
+void frmMain::pollDone(const watch::FetchedPage &page)
+{
+    // The sound paths are taken now, as the announcements happen now.
+    const watch::WatchFields fields = watchFields();
+    watch::PollReport report = m_watch.PollCycle(page.table, fields);
+    report.when = QDateTime::currentDateTime();
+    report.fetch = page.fetch;
+    m_state.setServer(fields.ipAddress, fields.portNumber);
+    if (const auto notice = m_state.record(report))
+        m_notifier.notify(notice->summary, notice->body);
+    updateTray();
+}
+
+void frmMain::updateTray()
+{
+    trayRecord->setIcon(m_state.failing() ? m_failingIcon : m_icon);
+    trayRecord->setToolTip(m_state.toolTip(QLocale()));
+}
+
+void frmMain::mPopMute_Toggled(bool muted)
+{
+    m_watch.setMuted(muted);
+    m_state.setMuted(muted);
+    updateTray();
+    if (!storeMute(m_registry, muted))
+        say(QStringLiteral("Could not keep the mute setting for the next start.\n\n%1.")
+                .arg(m_registry.writeFailure()));
+}
+
+void frmMain::say(const QString &text)
+{
+    if (isVisible() && !isMinimized() && !testAttribute(Qt::WA_DontShowOnScreen))
+        m_dialogs.message(this, text);
+    else
+        m_notifier.notify(kTitle, text);
 }
 
 void frmMain::restoreWindow()
@@ -535,10 +614,9 @@ void frmMain::cmdSaveSettings_Click()
     }
     const SaveResult saved = saveSettings(m_registry, fields);
     if (!saved.ok) {
-        // The game server would not get the login and port: the save is not done, and it says so.
-        m_dialogs.message(this, QStringLiteral("Could not save the settings into the game "
-                                               "server's INI file.\n\n%1.")
-                                    .arg(saved.reason));
+        // What was not written would be lost or never reach the game server: the save is not
+        // done, and it says so.
+        m_dialogs.message(this, saved.message);
         return;
     }
     setSaveMode(false);
@@ -547,7 +625,11 @@ void frmMain::cmdSaveSettings_Click()
 
 void frmMain::readServerIni()
 {
-    switchWebServerOn(txtINIfile->text());
+    QString why;
+    if (!switchWebServerOn(txtINIfile->text(), &why))
+        say(QStringLiteral("Could not switch the game server's web admin on in its INI file; "
+                           "Kelvoran cannot see the players until it is on.\n\n%1.")
+                .arg(why));
     txtPortNumber->setText(iniListenPort(txtINIfile->text()));
     txtAdminName->setText(iniAdminName(txtINIfile->text()));
     txtPassword->setText(iniAdminPassword(txtINIfile->text()));
@@ -609,8 +691,9 @@ void frmMain::cmdShowCurrent_Click()
     lstPlayers->clear();
     lstIP->clear();
     // Busy until the page is in: the button stays greyed out, the window shows the wait cursor.
-    if (!m_showFetch.start(watchFields(),
-                           [this](const watch::PlayerTable &table) { showCurrentPlayers(table); }))
+    if (!m_showFetch.start(watchFields(), [this](const watch::FetchedPage &page) {
+            showCurrentPlayers(page.table);
+        }))
         return;
     cmdShowCurrent->setEnabled(false);
     setCursor(Qt::WaitCursor);
@@ -620,8 +703,11 @@ void frmMain::showCurrentPlayers(const watch::PlayerTable &table)
 {
     unsetCursor();
     updateWatchControls();
+    // The answer to a question the user walked away from: no box over a hidden window.
+    const bool shown = isVisible() && !isMinimized();
     if (!table) {
-        m_dialogs.message(this, kNoPlayers);
+        if (shown)
+            m_dialogs.message(this, kNoPlayers);
         return;
     }
     for (const watch::PlayerRow &row : *table) {
@@ -634,8 +720,10 @@ void frmMain::showCurrentPlayers(const watch::PlayerTable &table)
         lstIP->setCurrentRow(0, QItemSelectionModel::NoUpdate);
     }
     if (table->isEmpty()) {
-        m_dialogs.message(this, kNoPlayers);
+        // Armed before the box, which may stay open for minutes while polls announce.
         m_watch.resetToYES();
+        if (shown)
+            m_dialogs.message(this, kNoPlayers);
     }
 }
 
@@ -646,12 +734,23 @@ QString frmMain::kindPrefix() const
 
 void frmMain::addEntry(const QString &prefix, const QString &identifier)
 {
-    lstAdd->addItem(prefix + identifier);
-    m_registry.addEntry(prefix + identifier);
+    m_added.append(addWatchEntry(m_registry, prefix + identifier));
 }
 
 void frmMain::addFromList(QListWidget *list, const QString &friendPrompt, const QString &foePrompt)
 {
+    // The box shows what the store holds once the command is done, and the user hears of entries
+    // that were there already or could not be kept.
+    m_added.clear();
+    const auto showAdds = qScopeGuard([this] {
+        if (m_added.isEmpty())
+            return;
+        lstAdd->clear();
+        enumregkey(kChecklistKey);
+        const QString said = describeAdds(std::exchange(m_added, {}));
+        if (!said.isEmpty())
+            m_dialogs.message(this, said);
+    });
     const QListWidgetItem *current = list->currentItem();
     if (!current || current->text().isEmpty()) {
         const QString typed =

@@ -8,6 +8,8 @@
 #include "platform/SoundPlayer.h"
 #include "watch/PageFetchWorker.h"
 #include "watch/ServerWatch.h"
+#include "watch/WatchState.h"
+#include "watchlist/WatchList.h"
 
 #include <QListWidget>
 #include <QString>
@@ -83,6 +85,7 @@ public:
     FileDialog cmDialog;
     QMenu *mPopupSys = nullptr;
     QAction *mPopRestore = nullptr;
+    QAction *mPopMute = nullptr;
     QAction *mPopExit = nullptr;
     QSystemTrayIcon *trayRecord = nullptr;
 
@@ -93,6 +96,8 @@ public:
     int timerInterval() const;
     // Whether a poll's page download is in flight.
     bool pollInFlight() const { return m_pollFetch.isBusy(); }
+    // The state of watching that the tray shows.
+    const watch::WatchState &watchState() const { return m_state; }
 
 public slots:
     // Settings panel.
@@ -148,6 +153,7 @@ public slots:
     void Form_Unload();
     void Form_MouseMove(QSystemTrayIcon::ActivationReason reason);
     void mPopRestore_Click();
+    void mPopMute_Toggled(bool muted);
     void mPopExit_Click();
 
 protected:
@@ -163,6 +169,11 @@ private:
     void addFromList(QListWidget *list, const QString &friendPrompt, const QString &foePrompt);
     void addEntry(const QString &prefix, const QString &identifier);
     void showCurrentPlayers(const watch::PlayerTable &table);
+    void pollDone(const watch::FetchedPage &page);
+    void updateTray();
+    void moveIntoTrayOnceThere();
+    // Says a failure: in a message box over the window, or as a notification while it is hidden.
+    void say(const QString &text);
     struct FocusHandlers
     {
         QObject *widget;
@@ -180,7 +191,15 @@ private:
     Module1 &m_registry;
     Dialogs &m_dialogs;
     platform::SoundPlayer &m_sound;
+    platform::Notifier &m_notifier;
     watch::ServerWatch m_watch;
+    watch::WatchState m_state;
+    QIcon m_icon;
+    QIcon m_failingIcon;
+    // While the window sits minimised in the task bar for want of a tray, this looks for a tray
+    // now and then (a panel that starts after the program) and moves the window into it.
+    QTimer *m_trayLookout = nullptr;
+    QList<AddResult> m_added; // by the add command running now
     watch::PageFetchWorker m_pollFetch;
     watch::PageFetchWorker m_showFetch;
     QList<QWidget *> m_watchControls;

@@ -15,12 +15,12 @@ bool writeIniValue(const QString &section, const QString &key, const QString &fi
     return platform::writeProfileString(section, key, value, file, error);
 }
 
-bool switchWebServerOn(const QString &file)
+bool switchWebServerOn(const QString &file, QString *error)
 {
     const QString enabled = readIniValue(kWebServerSection, kEnabledKey, file);
     if (enabled.toUpper() != QLatin1String("FALSE"))
         return true;
-    return writeIniValue(kWebServerSection, kEnabledKey, file, QStringLiteral("TRUE"));
+    return writeIniValue(kWebServerSection, kEnabledKey, file, QStringLiteral("TRUE"), error);
 }
 
 QString iniListenPort(const QString &file)

@@ -21,8 +21,8 @@ bool writeIniValue(const QString &section, const QString &key, const QString &fi
 
 // The first step of reading the server's INI file: a web server switched off ("False" in any
 // letter case) is switched on, since the program can only see players through it. False only
-// when it was off and could not be switched on.
-bool switchWebServerOn(const QString &file);
+// when it was off and could not be switched on, with the reason, naming the file, in `error`.
+bool switchWebServerOn(const QString &file, QString *error = nullptr);
 
 // The three connection settings the file holds; the port is "8888" when the file gives none.
 QString iniListenPort(const QString &file);

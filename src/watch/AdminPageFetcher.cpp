@@ -5,8 +5,7 @@
 namespace kelvoran::watch {
 
 QString AdminPageFetcher(platform::HttpClient &http, const QString &user, const QString &password,
-                         const QString &address, const QString &port,
-                         platform::FetchResult *result)
+                         const QString &address, const QString &port, platform::FetchResult *result)
 {
     // The fields go into the URL as typed; the login is handed over apart from it.
     const QString url = QStringLiteral("http://") + address + QLatin1Char(':') + port +

@@ -23,15 +23,15 @@ bool PageFetchWorker::start(const WatchFields &fields, Done done)
     if (m_thread)
         return false;
     m_thread = QThread::create([this, fields, done = std::move(done)] {
-        const PlayerTable table = fetchCurrentPlayers(m_http, fields);
+        const FetchedPage page = fetchCurrentPlayers(m_http, fields);
         // Back on this object's thread; dropped if the object is gone by then.
         QMetaObject::invokeMethod(
             this,
-            [this, table, done] {
+            [this, page, done] {
                 m_thread->wait();
                 delete m_thread;
                 m_thread = nullptr;
-                done(table);
+                done(page);
             },
             Qt::QueuedConnection);
     });

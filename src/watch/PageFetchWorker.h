@@ -15,7 +15,7 @@ class PageFetchWorker : public QObject
     Q_OBJECT
 
 public:
-    using Done = std::function<void(const PlayerTable &table)>;
+    using Done = std::function<void(const FetchedPage &page)>;
 
     explicit PageFetchWorker(platform::HttpClient &http, QObject *parent = nullptr);
     // Abandons a download in flight (the client is aborted for good) and waits the moment it

@@ -23,10 +23,10 @@ struct Announcement
 
 struct PollReport
 {
-    QDateTime when;              // when the page was in
-    platform::FetchResult fetch; // how its download ended
-    bool tableRead = false;      // the page held a player table
-    int playersOnLine = 0;       // the table's rows
+    QDateTime when;                // when the page was in
+    platform::FetchResult fetch;   // how its download ended
+    bool tableRead = false;        // the page held a player table
+    int playersOnLine = 0;         // the table's rows
     QList<Announcement> announced; // in the order they were made
     // The subkey names of the entries that someone on line matches, in the store's order.
     QStringList watchedOnLine;

@@ -9,10 +9,13 @@
 
 namespace kelvoran::watch {
 
-PlayerTable fetchCurrentPlayers(platform::HttpClient &http, const WatchFields &fields)
+FetchedPage fetchCurrentPlayers(platform::HttpClient &http, const WatchFields &fields)
 {
-    return PlayerTableParser(AdminPageFetcher(http, fields.adminName, fields.password,
-                                              fields.ipAddress, fields.portNumber));
+    FetchedPage fetched;
+    fetched.table =
+        PlayerTableParser(AdminPageFetcher(http, fields.adminName, fields.password,
+                                           fields.ipAddress, fields.portNumber, &fetched.fetch));
+    return fetched;
 }
 
 ServerWatch::ServerWatch(Module1 &registry, platform::SoundPlayer &sound,
@@ -21,19 +24,22 @@ ServerWatch::ServerWatch(Module1 &registry, platform::SoundPlayer &sound,
 {
 }
 
-void ServerWatch::writeFlag(WatchEntryFlag &entry, const QString &flag)
+bool ServerWatch::writeFlag(WatchEntryFlag &entry, const QString &flag)
 {
-    m_registry.setRegKeyValue(subPath(kChecklistKey, entry.subkey), kAnnounceValue, flag,
-                              Module1::REG_SZ);
     entry.flag = flag;
+    return m_registry.setRegKeyValue(subPath(kChecklistKey, entry.subkey), kAnnounceValue, flag,
+                                     Module1::REG_SZ);
 }
 
-void ServerWatch::PollCycle(const PlayerTable &table, const WatchFields &fields)
+PollReport ServerWatch::PollCycle(const PlayerTable &table, const WatchFields &fields)
 {
+    PollReport report;
     if (!table) {
         resetToYES();
-        return;
+        return report;
     }
+    report.tableRead = true;
+    report.playersOnLine = int(table->size());
 
     // Everyone on line by name or by address, and the entries that one of them matches.
     QSet<QStringView> onLine;
@@ -47,18 +53,26 @@ void ServerWatch::PollCycle(const PlayerTable &table, const WatchFields &fields)
     for (qsizetype i = 0; i < m_loaded.size(); ++i) {
         const QStringView id = identifierOf(m_loaded[i].subkey);
         // Names shorter than a prefix can only come from another program; they identify nobody.
-        if (m_loaded[i].subkey.size() >= 4 && onLine.contains(id))
+        if (m_loaded[i].subkey.size() >= 4 && onLine.contains(id)) {
             m_byIdentifier[id].append(i);
+            report.watchedOnLine.append(m_loaded[i].subkey);
+        }
     }
 
+    m_announced.clear();
     for (const PlayerRow &row : *table)
         playAnnoucement(row.name, row.ip, fields);
+    report.announced = std::exchange(m_announced, {});
 
     // An entry that nobody on line matches is armed again.
     for (WatchEntryFlag &entry : m_loaded) {
-        if (entry.flag != kArmed && !onLine.contains(identifierOf(entry.subkey)))
+        if (onLine.contains(identifierOf(entry.subkey)))
+            continue;
+        m_announcedUnstored.remove(entry.subkey);
+        if (entry.flag != kArmed)
             writeFlag(entry, kArmed);
     }
+    return report;
 }
 
 void ServerWatch::playAnnoucement(const QString &strName, const QString &strIP,
@@ -73,14 +87,22 @@ void ServerWatch::playAnnoucement(const QString &strName, const QString &strIP,
         WatchEntryFlag &entry = m_loaded[i];
         const QStringView prefix = QStringView(entry.subkey).left(4);
         const bool isFriend = prefix == kFriendPrefix;
-        if (entry.flag != kArmed || (!isFriend && prefix != kFoePrefix))
+        if (entry.flag != kArmed || (!isFriend && prefix != kFoePrefix) ||
+            m_announcedUnstored.contains(entry.subkey))
             continue;
         // The flag goes first: a sound that cannot be played must not announce him again.
-        writeFlag(entry, kAnnounced);
+        if (!writeFlag(entry, kAnnounced))
+            m_announcedUnstored.insert(entry.subkey);
+        m_announced.append({entry.subkey, isFriend, strName, strIP, m_muted});
+        if (m_muted)
+            return;
         m_sound.play(isFriend ? fields.friendWav : fields.enemyWav);
-        m_notifier.notify(isFriend ? QStringLiteral("Friend on line")
-                                   : QStringLiteral("Foe on line"),
-                          identifierOf(entry.subkey).toString());
+        // The identifier goes into the summary, which every notification service shows as plain
+        // text: clan tags such as "<K>" or "&" in a name read as typed.
+        m_notifier.notify(
+            (isFriend ? QStringLiteral("Friend on line: ") : QStringLiteral("Foe on line: ")) +
+                identifierOf(entry.subkey).toString(),
+            QString());
         return;
     }
 }
@@ -92,6 +114,7 @@ void ServerWatch::getALlKeyPlayers()
 
 void ServerWatch::resetToYES()
 {
+    m_announcedUnstored.clear();
     getALlKeyPlayers();
     for (WatchEntryFlag &entry : m_loaded) {
         if (entry.flag != kArmed)

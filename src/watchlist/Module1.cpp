@@ -19,38 +19,39 @@ RegPath subPath(const RegPath &parent, const QString &name)
     return path;
 }
 
-void Module1::createRegKey(const RegPath &path)
+bool Module1::createRegKey(const RegPath &path)
 {
-    m_hklm.createKey(path);
+    return m_hklm.createKey(path) != kNoKey;
 }
 
-void Module1::writeRegValue(KeyHandle key, const QString &valueName, qint32 valueType,
+bool Module1::writeRegValue(KeyHandle key, const QString &valueName, qint32 valueType,
                             const QVariant &value)
 {
     if (valueType == REG_SZ) {
         // The text and one terminating NUL: "YES" is stored as 4 bytes.
         QByteArray bytes = value.toString().toUtf8();
         bytes.append('\0');
-        m_hklm.setValue(key, valueName, {platform::kRegSz, bytes});
-    } else if (valueType == REG_DWORD) {
+        return m_hklm.setValue(key, valueName, {platform::kRegSz, bytes});
+    }
+    if (valueType == REG_DWORD) {
         bool ok = false;
         const qint64 number = value.toLongLong(&ok);
         if (!ok || number < std::numeric_limits<qint32>::min() ||
             number > std::numeric_limits<qint32>::max())
-            return;
+            return false;
         QByteArray bytes(4, '\0');
         qToLittleEndian<qint32>(qint32(number), bytes.data());
-        m_hklm.setValue(key, valueName, {platform::kRegDword, bytes});
+        return m_hklm.setValue(key, valueName, {platform::kRegDword, bytes});
     }
+    return false;
 }
 
-void Module1::setRegKeyValue(const RegPath &path, const QString &valueName, const QVariant &value,
+bool Module1::setRegKeyValue(const RegPath &path, const QString &valueName, const QVariant &value,
                              qint32 valueType)
 {
     // Opened, never created: a write to a missing key writes nothing.
     const KeyHandle key = m_hklm.openKey(path);
-    if (key != kNoKey)
-        writeRegValue(key, valueName, valueType, value);
+    return key != kNoKey && writeRegValue(key, valueName, valueType, value);
 }
 
 void Module1::readRegValue(KeyHandle key, const QString &valueName, QVariant &value)
@@ -109,11 +110,31 @@ QList<WatchEntryFlag> Module1::watchEntries()
     return entries;
 }
 
-void Module1::addEntry(const QString &subkeyName)
+bool Module1::addEntry(const QString &subkeyName)
 {
     // Key and flag in one transaction: a crash never leaves an entry without its flag.
-    m_hklm.createKeyWithValue(subPath(kChecklistKey, subkeyName), kAnnounceValue,
-                              {platform::kRegSz, kArmed.toUtf8().append('\0')});
+    return m_hklm.createKeyWithValue(subPath(kChecklistKey, subkeyName), kAnnounceValue,
+                                     {platform::kRegSz, kArmed.toUtf8().append('\0')});
+}
+
+QString Module1::storedEntryName(const QString &subkeyName)
+{
+    if (m_hklm.openKey(subPath(kChecklistKey, subkeyName)) == kNoKey)
+        return QString();
+    // The store folds case fully; the few names that simple folding tells apart keep the name
+    // asked for.
+    for (const QString &name : entryNames(kChecklistKey)) {
+        if (name.compare(subkeyName, Qt::CaseInsensitive) == 0)
+            return name;
+    }
+    return subkeyName;
+}
+
+QString Module1::writeFailure() const
+{
+    const QString problem = m_hklm.problem();
+    return m_hklm.filePath() + QLatin1Char(' ') +
+           (problem.isEmpty() ? QStringLiteral("could not be written") : problem);
 }
 
 void Module1::deleteEntry(const QString &subkeyName)

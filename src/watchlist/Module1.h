@@ -7,7 +7,7 @@
 //
 // Key paths are lists of components; a subkey name is always one component, even when it holds a
 // backslash. None of these routines reports a failure to the user: a failed read yields "", a
-// failed write changes nothing.
+// failed write changes nothing and returns false, for the caller to say.
 #include "platform/RegistryStore.h"
 
 #include <QList>
@@ -53,14 +53,15 @@ public:
     // Text of the value read by the latest queryRegKeyValue().
     QString regQueryResult;
 
-    // Creates the key and every missing key along the path.
-    void createRegKey(const RegPath &path);
+    // Creates the key and every missing key along the path. False when it could not be made.
+    bool createRegKey(const RegPath &path);
     // type REG_SZ: the value as text; REG_DWORD: the value as a signed 32-bit integer; else
-    // nothing.
-    void writeRegValue(platform::KeyHandle key, const QString &valueName, qint32 valueType,
+    // nothing. False when nothing was stored.
+    bool writeRegValue(platform::KeyHandle key, const QString &valueName, qint32 valueType,
                        const QVariant &value);
-    // Opens an existing key (never creates one) and writes the value into it.
-    void setRegKeyValue(const RegPath &path, const QString &valueName, const QVariant &value,
+    // Opens an existing key (never creates one) and writes the value into it. False when the key
+    // is missing or the write failed.
+    bool setRegKeyValue(const RegPath &path, const QString &valueName, const QVariant &value,
                         qint32 valueType);
     // Reads a string or DWORD value into `value`; leaves it as it was when nothing can be read.
     void readRegValue(platform::KeyHandle key, const QString &valueName, QVariant &value);
@@ -73,10 +74,18 @@ public:
     QStringList entryNames(const RegPath &parent);
     // Every watch entry with its flag, in the store's order, read in one go.
     QList<WatchEntryFlag> watchEntries();
-    // Creates the entry with its "Annouce" = "YES" in one step, with any missing parent key.
-    void addEntry(const QString &subkeyName);
+    // Creates the entry with its "Annouce" = "YES" in one step, with any missing parent key; an
+    // entry of that name in any letter case is armed again and keeps its spelling. False when
+    // the store refused the write.
+    bool addEntry(const QString &subkeyName);
+    // The stored spelling of the watch entry whose name is `subkeyName` in any letter case; ""
+    // when there is none.
+    QString storedEntryName(const QString &subkeyName);
     // Deletes the watch entry whose subkey name is `subkeyName`, with its value.
     void deleteEntry(const QString &subkeyName);
+
+    // Why the latest writes failed, for a message: the store's file and its problem.
+    QString writeFailure() const;
 
 private:
     platform::RegistryStore &m_hklm;

@@ -1,5 +1,6 @@
 #pragma once
 // The stored watch list's names and values, and the commands that list and add entries.
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -18,5 +19,26 @@ QStringView identifierOf(const QString &subkeyName);
 
 // Whether prefix + identifier is already one of the rows of the watch-list box.
 bool alreadyWatched(const QString &prefix, const QString &identifier, const QStringList &rows);
+
+// What adding one watch entry did to the store.
+struct AddResult
+{
+    enum class Kind {
+        Added,   // a new entry, armed
+        Rearmed, // the entry was there already (`stored` spells it as kept) and is armed again
+        Failed,  // the store refused the write (`stored` says why)
+    };
+    Kind kind = Kind::Added;
+    QString asked;
+    QString stored;
+};
+
+// Adds the entry `subkeyName` armed. The store matches names in any letter case: an entry that is
+// there already keeps its spelling and is armed again.
+AddResult addWatchEntry(Module1 &registry, const QString &subkeyName);
+
+// What the user must hear of a command's adds, one line each: entries that were there already
+// and entries that could not be kept. "" when every entry was simply added.
+QString describeAdds(const QList<AddResult> &results);
 
 } // namespace kelvoran

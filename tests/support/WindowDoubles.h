@@ -6,6 +6,7 @@
 
 #include <QStringList>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 namespace kelvoran::test {
@@ -13,10 +14,16 @@ namespace kelvoran::test {
 class ScriptedDialogs final : public app::Dialogs
 {
 public:
-    QStringList answers; // the next input boxes' or file dialogs' answers; "" is Cancel
-    QStringList shown;   // message texts, prompts and "initDir|filters" of file dialogs
+    QStringList answers;             // the next input boxes' or file dialogs' answers; "" is Cancel
+    QStringList shown;               // message texts, prompts and "initDir|filters" of file dialogs
+    std::function<void()> onMessage; // runs while a message box would be open
 
-    void message(QWidget *, const QString &text) override { shown << text; }
+    void message(QWidget *, const QString &text) override
+    {
+        shown << text;
+        if (onMessage)
+            onMessage();
+    }
     void warning(QWidget *, const QString &text) override { shown << text; }
     QString inputBox(QWidget *, const QString &prompt) override { return answer(prompt); }
     QString openFile(QWidget *, const app::FileDialog &d) override
