@@ -391,9 +391,9 @@ void frmMain::moveIntoTrayOnceThere()
     }
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         return;
-    // A panel that came after the program: the icon goes into its tray, the window with it.
+    // A panel that came after the program: Qt docks the icon into its tray, and the window goes
+    // there too.
     m_trayLookout->stop();
-    trayRecord->show();
     hide();
 }
 
