@@ -418,8 +418,13 @@ void frmMain::pollDone(const watch::FetchedPage &page)
 
 void frmMain::updateTray()
 {
-    trayRecord->setIcon(m_state.failing() ? m_failingIcon : m_icon);
-    trayRecord->setToolTip(m_state.toolTip(QLocale()));
+    // Set only on a change: each setting goes out to the tray host (a D-Bus signal, say).
+    const QIcon &icon = m_state.failing() ? m_failingIcon : m_icon;
+    if (trayRecord->icon().cacheKey() != icon.cacheKey())
+        trayRecord->setIcon(icon);
+    const QString tip = m_state.toolTip(QLocale());
+    if (trayRecord->toolTip() != tip)
+        trayRecord->setToolTip(tip);
 }
 
 void frmMain::mPopMute_Toggled(bool muted)
