@@ -1,6 +1,8 @@
-// The visit log: the step that gives an older store file its log, and the newest 1,000 kept.
+// The visit log: visits begun and ended by sequences of polls on a real store, the step that gives
+// an older store file its log, and the newest 1,000 kept.
 #include "TempStore.h"
 #include "TestBytes.h"
+#include "watch/VisitLog.h"
 
 #include <QtTest>
 #include <sqlite3.h>
@@ -12,6 +14,7 @@ using platform::VisitRow;
 namespace {
 
 const QDateTime kStart(QDate(2024, 3, 14), QTime(20, 12)); // local time
+const auto at = [](int minutes) { return kStart.addSecs(60 * minutes); };
 
 // A store file as the previous version (1) made it, with the server address "host".
 const char *const kVersion1 = R"(PRAGMA journal_mode = WAL; PRAGMA application_id = 1263294034;
@@ -24,6 +27,20 @@ INSERT INTO meta(k, v) VALUES('structure', 0); INSERT INTO keys(parent, name, fo
     VALUES(0, 'Software', 'software'), (1, 'Kelvoran', 'kelvoran');
 INSERT INTO vals VALUES(2, 'UTServerAddress', 'utserveraddress', 1, X'686F737400');)";
 
+// "Frd_Al Al/10.1 0-2 note muted": entry, player, the minutes it came and left at ("on": running).
+QString text(const std::optional<VisitRow> &v)
+{
+    const auto minute = [](const QDateTime &t) {
+        return t.isValid() ? QString::number(kStart.secsTo(t) / 60) : u"on"_qs;
+    };
+    return !v ? QString()
+              : QStringList{(v->isFriend ? "Frd_" : "Foe_") + v->watchedAs, v->name + '/' + v->ip,
+                            minute(v->came) + '-' + minute(v->left), v->endNote,
+                            v->muted ? u"muted"_qs : QString()}
+                    .join(' ')
+                    .simplified();
+}
+
 } // namespace
 
 class VisitsTest : public QObject
@@ -31,6 +48,61 @@ class VisitsTest : public QObject
     Q_OBJECT
 
 private slots:
+    void pollsMakeVisits_data()
+    {
+        // Polls a minute apart, split by ";": "-" no player table, "stop" polling stops, else the
+        // entries matched on line, "+" those announced ("!" muted); Al is 10.1, Bob 10.2. Result:
+        // the log (newest first) | the visit that ended last | changed() signals | the write
+        // failure said (a row that expects one runs on a store without a file).
+        QTest::addColumn<QString>("polls");
+        QTest::addColumn<QString>("result");
+        for (const auto &[tag, polls, result] :
+             {std::tuple{"unannounced: none; arrive, announced again, stay, leave, return",
+                         "Frd_Al; +Frd_Al; +Frd_Al; Frd_Al Foe_Bob; ; +Frd_Al",
+                         "Frd_Al Al/10.1 5-on, Frd_Al Al/10.1 1-4 | Frd_Al Al/10.1 1-4 | 3 |"},
+              {"two arrive, one muted; outage, restore, stop",
+               "+Foe_Bob +Frd_Al!; -; -; +Foe_Bob; stop; stop",
+               "Foe_Bob Bob/10.2 3-4 polling stopped, Frd_Al Al/10.1 0-1 server not read muted, "
+               "Foe_Bob Bob/10.2 0-1 server not read | Foe_Bob Bob/10.2 3-4 polling stopped | 4 |"},
+              {"one player by address and name", "+Foe_10.1; +Frd_Al Foe_10.1; Frd_Al; ",
+               "Frd_Al Al/10.1 1-3, Foe_10.1 Al/10.1 0-2 | Frd_Al Al/10.1 1-3 | 4 |"},
+              {"store not writable", "+Frd_Al; +Foe_Bob Frd_Al; +Frd_Al Foe_Bob; Foe_Bob",
+               "| Frd_Al Al/10.1 0-3 | 3 | has no file path"}})
+            QTest::newRow(tag) << QString(polls) << QString(result);
+    }
+
+    void pollsMakeVisits()
+    {
+        QFETCH(QString, polls);
+        QFETCH(QString, result);
+        test::TempStore t;
+        const bool noFile = result.endsWith("no file path");
+        if (noFile)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("be saved$"));
+        RegistryStore store(noFile ? QString() : t.filePath());
+        watch::VisitLog log(store);
+        QSignalSpy changes(&log, &watch::VisitLog::changed);
+        QString said;
+        for (int minute = 0; const QString &poll : polls.split(';')) {
+            watch::PollReport report{at(minute++), {}, poll.trimmed() != "-", 0, {}, {}};
+            for (QString e : QString(report.tableRead ? poll : "").split(' ', Qt::SkipEmptyParts)) {
+                const bool muted = e.endsWith('!'), announced = e.startsWith('+');
+                const bool al = e.remove('!').remove('+').contains("Al") || e.contains("10.1");
+                if (announced)
+                    report.announced.append(
+                        {e, e.startsWith("Frd_"), al ? "Al" : "Bob", al ? "10.1" : "10.2", muted});
+                report.watchedOnLine << e;
+            }
+            poll.trimmed() == "stop" ? log.pollingStopped(report.when) : log.record(report);
+            said += log.takeWriteFailure(); // once, not at every poll
+        }
+        QStringList got;
+        for (const VisitRow &v : log.visits())
+            got << text(v);
+        got = QStringList{got.join(", "), text(log.lastEnded()), QString::number(changes.size())};
+        QCOMPARE((got.join(" | ") + " | " + said).trimmed(), result);
+    }
+
     // A file of the previous version: while it may not be written it stays as it is and still
     // reads; then it gains the log, keeps its keys and values, and opens as a file of this version
     // whose log keeps the newest 1,000 visits.
