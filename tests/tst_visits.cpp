@@ -1,9 +1,13 @@
 // The visit log: visits begun and ended by sequences of polls on a real store, the step that gives
-// an older store file its log, and the newest 1,000 kept.
+// an older store file its log, the newest 1,000 kept, and the window that shows the log.
 #include "TempStore.h"
 #include "TestBytes.h"
-#include "watch/VisitLog.h"
+#include "WindowDoubles.h"
+#include "app/VisitsWindow.h"
 
+#include <QClipboard>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QtTest>
 #include <sqlite3.h>
 
@@ -132,6 +136,46 @@ private slots:
         const QList<VisitRow> v = store.visits();
         QCOMPARE(QString::number(v.size()) + ' ' + v.first().watchedAs + ' ' + v.last().watchedAs,
                  u"1000 1000 1"_qs);
+    }
+
+    // Rows newest first, Copy of all rows or of the selected ones (kept when the log changes),
+    // and Clear after a question.
+    void window()
+    {
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        test::TempStore t;
+        for (const VisitRow &v :
+             {VisitRow{0, at(0), at(40), "server not read", true, "Al", "Al", "10.1"},
+              {0, at(48), at(300), "", false, "10.2", "Bob", "10.2", true},
+              {0, at(53), {}, "", true, "Bob", "B\tob", "10.2"}})
+            t.store().addVisit(v);
+        watch::VisitLog log(t.store());
+        test::ScriptedDialogs dialogs;
+        app::VisitsWindow w(log, dialogs);
+        w.show();
+        const QLocale l;
+        const auto time = [&](int m) { return l.toString(at(m), QLocale::ShortFormat); };
+        const QStringList rows{time(53) + "\ton line\tfriend\tBob\tB ob\t10.2\n",
+                               time(48) + '\t' + time(300) + "\tfoe (muted)\t10.2\tBob\t10.2\n",
+                               time(0) + '\t' + l.toString(at(40).time(), QLocale::ShortFormat) +
+                                   " (server not read)\tfriend\tAl\tAl\t10.1\n"};
+        const auto copy = [&] {
+            w.cmdCopy->click();
+            return QString::number(w.tblVisits->rowCount()) + QGuiApplication::clipboard()->text();
+        };
+        QCOMPARE(w.windowTitle() + copy(), "Kelvoran: Visits3" + rows.join(""));
+        for (int row : {2, 0})
+            w.tblVisits->setRangeSelected({row, 0, row, 5}, true);
+        QCOMPARE(copy(), '3' + rows[0] + rows[2]);
+        log.record({at(60), {}, true, 1, {{"Foe_Al", false, "Al", "10.1"}}, {"Foe_Al"}});
+        QCOMPARE(copy(), '4' + rows[0] + rows[2]);
+
+        dialogs.answers = QStringList{"no", "yes"};
+        for (int rowsLeft : {4, 0}) {
+            w.cmdClear->click();
+            QCOMPARE(w.tblVisits->rowCount(), rowsLeft);
+        }
+        QCOMPARE(dialogs.shown, QStringList(2, "Remove every visit from the log?"));
     }
 };
 

@@ -13,8 +13,9 @@ namespace kelvoran::test {
 class ScriptedDialogs final : public app::Dialogs
 {
 public:
-    QStringList answers; // the next input boxes' or file dialogs' answers; "" is Cancel
-    QStringList shown;   // message texts, prompts and "initDir|filters" of file dialogs
+    QStringList
+        answers;       // next answers of input boxes, file dialogs ("": Cancel), questions ("yes")
+    QStringList shown; // message texts, prompts, questions and "initDir|filters" of file dialogs
 
     void message(QWidget *, const QString &text) override { shown << text; }
     void warning(QWidget *, const QString &text) override { shown << text; }
@@ -23,6 +24,7 @@ public:
     {
         return answer(d.initDir + QLatin1Char('|') + d.filters.join(QLatin1Char(';')));
     }
+    bool question(QWidget *, const QString &text) override { return answer(text) == u"yes"; }
 
 private:
     QString answer(const QString &asked)
