@@ -49,4 +49,12 @@ QString QtDialogs::openFile(QWidget *parent, const FileDialog &settings)
     return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
 }
 
+bool QtDialogs::question(QWidget *parent, const QString &text)
+{
+    QMessageBox box(QMessageBox::Question, kTitle, text, QMessageBox::Yes | QMessageBox::No,
+                    parent);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 } // namespace kelvoran::app

@@ -26,6 +26,8 @@ public:
     virtual QString inputBox(QWidget *parent, const QString &prompt) = 0;
     // A modal file-open dialog; the chosen file's full path, or "" on Cancel.
     virtual QString openFile(QWidget *parent, const FileDialog &dialog) = 0;
+    // A modal question with Yes and No, No the default; true on Yes.
+    virtual bool question(QWidget *parent, const QString &text) = 0;
 };
 
 class QtDialogs final : public Dialogs
@@ -35,6 +37,7 @@ public:
     void warning(QWidget *parent, const QString &text) override;
     QString inputBox(QWidget *parent, const QString &prompt) override;
     QString openFile(QWidget *parent, const FileDialog &dialog) override;
+    bool question(QWidget *parent, const QString &text) override;
 };
 
 } // namespace kelvoran::app

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,7 +22,9 @@ namespace {
 
 // Marks a database file as ours ("KLVR"); a database of any other program is never touched.
 constexpr int kApplicationId = 0x4B4C5652;
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
+// The version whose files hold the visit log.
+constexpr int kVisitsVersion = 2;
 constexpr int kBusyTimeoutMs = 5000;
 
 // The root stands for the hive; it has no row of its own. Key ids start at 1.
@@ -46,6 +49,21 @@ CREATE TABLE vals(
     data BLOB NOT NULL,
     PRIMARY KEY(key, folded)) WITHOUT ROWID;
 INSERT INTO meta(k, v) VALUES('structure', 0);
+)";
+
+// Added in version 2; a file of version 1 gains it the first time it is opened for writing. The
+// ids only grow, so they give the order in which the visits began.
+const char *const kVisitsSchema = R"(
+CREATE TABLE visits(
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    came INTEGER NOT NULL,
+    ended INTEGER,
+    note TEXT NOT NULL,
+    friend INTEGER NOT NULL,
+    watched TEXT NOT NULL,
+    name TEXT NOT NULL,
+    ip TEXT NOT NULL,
+    muted INTEGER NOT NULL);
 )";
 
 QString columnText(sqlite3_stmt *st, int col)
@@ -105,6 +123,7 @@ struct RegistryStore::Impl
     QString path;
     sqlite3 *db = nullptr;
     bool writable = false;
+    int version = 0; // the file's schema version
     QString problem;
     quint64 writes = 0;
     std::unordered_map<const char *, sqlite3_stmt *> stmts; // prepared once, by their text
@@ -209,6 +228,10 @@ struct RegistryStore::Impl
 
     private:
         void bind(qint64 v) { sqlite3_bind_int64(st, ++n, v); }
+        void bind(const std::optional<qint64> &v)
+        {
+            v ? sqlite3_bind_int64(st, ++n, *v) : sqlite3_bind_null(st, ++n);
+        }
         void bind(const QString &text)
         {
             const QByteArray utf8 = text.toUtf8();
@@ -359,7 +382,8 @@ bool RegistryStore::Impl::checkContents(QString *why)
         *why = QStringLiteral("is not a Kelvoran registry store");
         return false;
     }
-    if (userVersion.value(0).toInt() > kSchemaVersion) {
+    version = userVersion.value(0).toInt();
+    if (version > kSchemaVersion) {
         *why = QStringLiteral("was written by a newer version of Kelvoran");
         return false;
     }
@@ -389,25 +413,31 @@ bool RegistryStore::Impl::prepareSchema(QString *why)
     if (!exec("PRAGMA journal_mode = WAL") || !exec("PRAGMA synchronous = FULL") ||
         !exec("BEGIN IMMEDIATE"))
         return false;
-    sqlite3_stmt *st = nullptr;
-    int count = -1;
-    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_schema", -1, &st, nullptr) ==
-            SQLITE_OK &&
-        sqlite3_step(st) == SQLITE_ROW)
-        count = sqlite3_column_int(st, 0);
-    sqlite3_finalize(st);
-    bool ok = count >= 0;
+    auto number = [&](const char *sql) {
+        sqlite3_stmt *st = nullptr;
+        int n = -1;
+        if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW)
+            n = sqlite3_column_int(st, 0);
+        sqlite3_finalize(st);
+        return n;
+    };
+    // Read inside the transaction: another copy may have set the file up or stepped it meanwhile.
+    const int count = number("SELECT count(*) FROM sqlite_schema");
+    const int fileVersion = number("PRAGMA user_version");
+    bool ok = count >= 0 && fileVersion >= 0;
     if (!ok)
         *why = QStringLiteral("cannot be read (%1)").arg(QString::fromUtf8(sqlite3_errmsg(db)));
-    if (ok && count == 0) {
-        // Another copy may have set the file up meanwhile; only an empty file gets the schema.
-        const QByteArray ids = "PRAGMA application_id = " + QByteArray::number(kApplicationId) +
-                               "; PRAGMA user_version = " + QByteArray::number(kSchemaVersion) +
-                               ";";
-        ok = exec(ids.constData()) && exec(kSchema);
+    const QByteArray ids = "PRAGMA application_id = " + QByteArray::number(kApplicationId) +
+                           "; PRAGMA user_version = " + QByteArray::number(kSchemaVersion) + ";";
+    if (ok && count == 0)
+        ok = exec(ids.constData()) && exec(kSchema) && exec(kVisitsSchema);
+    else if (ok && fileVersion < kVisitsVersion)
+        ok = exec(kVisitsSchema) && exec(ids.constData());
+    if (ok && exec("COMMIT")) {
+        version = kSchemaVersion;
+        return true;
     }
-    if (ok)
-        return exec("COMMIT");
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     return false;
 }
@@ -611,6 +641,75 @@ bool RegistryStore::deleteSubKey(KeyHandle key, const QString &name)
            Impl::Query(*d, KELVORAN_SUBTREE "DELETE FROM keys WHERE id IN sub", target).run() &&
            write.commit();
 #undef KELVORAN_SUBTREE
+}
+
+qint64 RegistryStore::addVisit(const VisitRow &v)
+{
+    if (d->version < kVisitsVersion || !v.came.isValid())
+        return 0;
+    Impl::Txn write(*d);
+    const auto left = v.left.isValid() ? std::optional(v.left.toMSecsSinceEpoch()) : std::nullopt;
+    if (!write || !Impl::Query(*d,
+                               "INSERT INTO visits(came, ended, note, friend, watched, name, ip, "
+                               "muted) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)",
+                               v.came.toMSecsSinceEpoch(), left, v.endNote, qint64(v.isFriend),
+                               v.watchedAs, v.name, v.ip, qint64(v.muted))
+                       .run())
+        return 0;
+    const qint64 id = sqlite3_last_insert_rowid(d->db);
+    return Impl::Query(*d,
+                       "DELETE FROM visits WHERE id <= "
+                       "(SELECT id FROM visits ORDER BY id DESC LIMIT 1 OFFSET ?1)",
+                       qint64(kMaxVisits))
+                       .run() &&
+                   write.commit()
+               ? id
+               : 0;
+}
+
+bool RegistryStore::endVisit(qint64 id, const QDateTime &left, const QString &endNote)
+{
+    if (d->version < kVisitsVersion || !left.isValid())
+        return false;
+    Impl::Txn write(*d);
+    return write &&
+           Impl::Query(*d, "UPDATE visits SET ended = ?2, note = ?3 WHERE id = ?1", id,
+                       left.toMSecsSinceEpoch(), endNote)
+               .run() &&
+           write.commit();
+}
+
+QList<VisitRow> RegistryStore::visits()
+{
+    QList<VisitRow> list;
+    if (d->version < kVisitsVersion)
+        return list; // an older file that may not be written has no log yet
+    Impl::Query q(*d, "SELECT id, came, ended, note, friend, watched, name, ip, muted FROM visits "
+                      "ORDER BY id DESC");
+    while (q.next()) {
+        sqlite3_stmt *r = q.row();
+        VisitRow v;
+        v.id = sqlite3_column_int64(r, 0);
+        v.came = QDateTime::fromMSecsSinceEpoch(sqlite3_column_int64(r, 1));
+        if (sqlite3_column_type(r, 2) != SQLITE_NULL)
+            v.left = QDateTime::fromMSecsSinceEpoch(sqlite3_column_int64(r, 2));
+        v.endNote = columnText(r, 3);
+        v.isFriend = sqlite3_column_int(r, 4) != 0;
+        v.watchedAs = columnText(r, 5);
+        v.name = columnText(r, 6);
+        v.ip = columnText(r, 7);
+        v.muted = sqlite3_column_int(r, 8) != 0;
+        list.append(std::move(v));
+    }
+    return list;
+}
+
+bool RegistryStore::clearVisits()
+{
+    if (d->version < kVisitsVersion)
+        return false;
+    Impl::Txn write(*d);
+    return write && Impl::Query(*d, "DELETE FROM visits").run() && write.commit();
 }
 
 quint64 RegistryStore::committedWrites() const

@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -31,6 +32,21 @@ struct SubKeyValue
 {
     QString name;
     StoredValue value;
+};
+
+// One visit of a watched player, as the visit log keeps it. Every member has an initialiser, so
+// a designated initialiser may name only some.
+struct VisitRow
+{
+    qint64 id = 0;
+    QDateTime came{};
+    QDateTime left{};  // null while the visit runs
+    QString endNote{}; // "", "polling stopped" or "server not read"
+    bool isFriend = false;
+    QString watchedAs{}; // the identifier of the watch entry that matched
+    QString name{};      // the player's name and address, as the page showed them
+    QString ip{};
+    bool muted = false; // came while announcements were muted
 };
 
 // The hierarchical key/value store in one SQLite file. Names of keys and values compare without
@@ -77,6 +93,16 @@ public:
     QList<SubKeyValue> subKeysWithValue(KeyHandle key, const QString &valueName);
     // Removes the named subkey of `key` with its values and anything under it.
     bool deleteSubKey(KeyHandle key, const QString &name);
+
+    // The visit log, in a table of its own beside the keys. Times are kept as UTC milliseconds
+    // and read back in local time. Adding a visit drops all but the newest kMaxVisits; it returns
+    // the new visit's id, 0 when it could not be written.
+    static constexpr int kMaxVisits = 1000;
+    qint64 addVisit(const VisitRow &visit);
+    bool endVisit(qint64 id, const QDateTime &left, const QString &endNote);
+    // Newest first.
+    QList<VisitRow> visits();
+    bool clearVisits();
 
     // Number of write transactions that changed the file since this store was opened.
     quint64 committedWrites() const;

@@ -14,8 +14,9 @@ namespace kelvoran::test {
 class ScriptedDialogs final : public app::Dialogs
 {
 public:
-    QStringList answers;             // the next input boxes' or file dialogs' answers; "" is Cancel
-    QStringList shown;               // message texts, prompts and "initDir|filters" of file dialogs
+    // The next answers of input boxes, file dialogs ("": Cancel) and questions ("yes").
+    QStringList answers;
+    QStringList shown; // message texts, prompts, questions and "initDir|filters" of file dialogs
     std::function<void()> onMessage; // runs while a message box would be open
 
     void message(QWidget *, const QString &text) override
@@ -30,6 +31,7 @@ public:
     {
         return answer(d.initDir + QLatin1Char('|') + d.filters.join(QLatin1Char(';')));
     }
+    bool question(QWidget *, const QString &text) override { return answer(text) == u"yes"; }
 
 private:
     QString answer(const QString &asked)

@@ -1,0 +1,183 @@
+// The visit log: visits begun and ended by sequences of polls on a real store, the step that gives
+// an older store file its log, the newest 1,000 kept, and the window that shows the log.
+#include "TempStore.h"
+#include "TestBytes.h"
+#include "WindowDoubles.h"
+#include "app/VisitsWindow.h"
+
+#include <QClipboard>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QtTest>
+#include <sqlite3.h>
+
+using namespace kelvoran;
+using platform::RegistryStore;
+using platform::VisitRow;
+
+namespace {
+
+const QDateTime kStart(QDate(2024, 3, 14), QTime(20, 12)); // local time
+const auto at = [](int minutes) { return kStart.addSecs(60 * minutes); };
+
+// A store file as the previous version (1) made it, with the server address "host".
+const char *const kVersion1 = R"(PRAGMA journal_mode = WAL; PRAGMA application_id = 1263294034;
+PRAGMA user_version = 1; CREATE TABLE meta(k TEXT PRIMARY KEY, v INTEGER NOT NULL) WITHOUT ROWID;
+CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL,
+    name TEXT NOT NULL, folded TEXT NOT NULL, UNIQUE(parent, folded));
+CREATE TABLE vals(key INTEGER NOT NULL, name TEXT NOT NULL, folded TEXT NOT NULL,
+    type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, folded)) WITHOUT ROWID;
+INSERT INTO meta(k, v) VALUES('structure', 0); INSERT INTO keys(parent, name, folded)
+    VALUES(0, 'Software', 'software'), (1, 'Kelvoran', 'kelvoran');
+INSERT INTO vals VALUES(2, 'UTServerAddress', 'utserveraddress', 1, X'686F737400');)";
+
+// "Frd_Al Al/10.1 0-2 note muted": entry, player, the minutes it came and left at ("on": running).
+QString text(const std::optional<VisitRow> &v)
+{
+    const auto minute = [](const QDateTime &t) {
+        return t.isValid() ? QString::number(kStart.secsTo(t) / 60) : u"on"_qs;
+    };
+    return !v ? QString()
+              : QStringList{(v->isFriend ? "Frd_" : "Foe_") + v->watchedAs, v->name + '/' + v->ip,
+                            minute(v->came) + '-' + minute(v->left), v->endNote,
+                            v->muted ? u"muted"_qs : QString()}
+                    .join(' ')
+                    .simplified();
+}
+
+} // namespace
+
+class VisitsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void pollsMakeVisits_data()
+    {
+        // Polls a minute apart, split by ";": "-" no player table, "stop" polling stops, else the
+        // entries matched on line, "+" those announced ("!" muted); Al is 10.1, Bob 10.2. Result:
+        // the log (newest first) | the visit that ended last | changed() signals | the write
+        // failure said (a row that expects one runs on a store without a file).
+        QTest::addColumn<QString>("polls");
+        QTest::addColumn<QString>("result");
+        for (const auto &[tag, polls, result] :
+             {std::tuple{"unannounced: none; arrive, announced again, stay, leave, return",
+                         "Frd_Al; +Frd_Al; +Frd_Al; Frd_Al Foe_Bob; ; +Frd_Al",
+                         "Frd_Al Al/10.1 5-on, Frd_Al Al/10.1 1-4 | Frd_Al Al/10.1 1-4 | 3 |"},
+              {"two arrive, one muted; outage, restore, stop",
+               "+Foe_Bob +Frd_Al!; -; -; +Foe_Bob; stop; stop",
+               "Foe_Bob Bob/10.2 3-4 polling stopped, Frd_Al Al/10.1 0-1 server not read muted, "
+               "Foe_Bob Bob/10.2 0-1 server not read | Foe_Bob Bob/10.2 3-4 polling stopped | 4 |"},
+              {"one player by address and name", "+Foe_10.1; +Frd_Al Foe_10.1; Frd_Al; ",
+               "Frd_Al Al/10.1 1-3, Foe_10.1 Al/10.1 0-2 | Frd_Al Al/10.1 1-3 | 4 |"},
+              {"store not writable", "+Frd_Al; +Foe_Bob Frd_Al; +Frd_Al Foe_Bob; Foe_Bob",
+               "| Frd_Al Al/10.1 0-3 | 3 | has no file path"}})
+            QTest::newRow(tag) << QString(polls) << QString(result);
+    }
+
+    void pollsMakeVisits()
+    {
+        QFETCH(QString, polls);
+        QFETCH(QString, result);
+        test::TempStore t;
+        const bool noFile = result.endsWith("no file path");
+        if (noFile)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("be saved$"));
+        RegistryStore store(noFile ? QString() : t.filePath());
+        watch::VisitLog log(store);
+        QSignalSpy changes(&log, &watch::VisitLog::changed);
+        QString said;
+        for (int minute = 0; const QString &poll : polls.split(';')) {
+            watch::PollReport report{at(minute++), {}, poll.trimmed() != "-", 0, {}, {}};
+            for (QString e : QString(report.tableRead ? poll : "").split(' ', Qt::SkipEmptyParts)) {
+                const bool muted = e.endsWith('!'), announced = e.startsWith('+');
+                const bool al = e.remove('!').remove('+').contains("Al") || e.contains("10.1");
+                if (announced)
+                    report.announced.append(
+                        {e, e.startsWith("Frd_"), al ? "Al" : "Bob", al ? "10.1" : "10.2", muted});
+                report.watchedOnLine << e;
+            }
+            poll.trimmed() == "stop" ? log.pollingStopped(report.when) : log.record(report);
+            said += log.takeWriteFailure(); // once, not at every poll
+        }
+        QStringList got;
+        for (const VisitRow &v : log.visits())
+            got << text(v);
+        got = QStringList{got.join(", "), text(log.lastEnded()), QString::number(changes.size())};
+        QCOMPARE((got.join(" | ") + " | " + said).trimmed(), result);
+    }
+
+    // A file of the previous version: while it may not be written it stays as it is and still
+    // reads; then it gains the log, keeps its keys and values, and opens as a file of this version
+    // whose log keeps the newest 1,000 visits.
+    void olderFileGainsTheLog()
+    {
+        QTest::failOnWarning(QRegularExpression("failed:")); // no statement on a missing table
+        QTemporaryDir dir;
+        const QString path = dir.filePath("registry.sqlite3");
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(path), &db), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db, kVersion1, nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+        const QByteArray before = test::readFile(path);
+        for (int open = 0; open < 3; ++open) {
+            QFile::setPermissions(path, open ? QFile::Permissions(0x6000) : QFile::ReadOwner);
+            if (open == 0)
+                QTest::ignoreMessage(QtWarningMsg, QRegularExpression("no write permission"));
+            QCOMPARE(test::readFile(path) == before, open < 2); // untouched while read-only
+            RegistryStore store(path);
+            QCOMPARE(Module1(store).queryRegText(kSettingsKey, "UTServerAddress"), u"host"_qs);
+            QCOMPARE(store.addVisit({.came = kStart}) > 0, open > 0);
+            QCOMPARE(store.visits().size(), open);
+        }
+        RegistryStore store(path);
+        for (int i = 0; i < RegistryStore::kMaxVisits + 1; ++i)
+            store.addVisit({.came = kStart, .watchedAs = QString::number(i)});
+        const QList<VisitRow> v = store.visits();
+        QCOMPARE(QString::number(v.size()) + ' ' + v.first().watchedAs + ' ' + v.last().watchedAs,
+                 u"1000 1000 1"_qs);
+    }
+
+    // Rows newest first, Copy of all rows or of the selected ones (kept when the log changes),
+    // and Clear after a question.
+    void window()
+    {
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        test::TempStore t;
+        for (const VisitRow &v :
+             {VisitRow{0, at(0), at(40), "server not read", true, "Al", "Al", "10.1"},
+              {0, at(48), at(300), "", false, "10.2", "Bob", "10.2", true},
+              {0, at(53), {}, "", true, "Bob", "B\tob", "10.2"}})
+            t.store().addVisit(v);
+        watch::VisitLog log(t.store());
+        test::ScriptedDialogs dialogs;
+        app::VisitsWindow w(log, dialogs);
+        w.show();
+        const QLocale l;
+        const auto time = [&](int m) { return l.toString(at(m), QLocale::ShortFormat); };
+        const QStringList rows{time(53) + "\ton line\tfriend\tBob\tB ob\t10.2\n",
+                               time(48) + '\t' + time(300) + "\tfoe (muted)\t10.2\tBob\t10.2\n",
+                               time(0) + '\t' + l.toString(at(40).time(), QLocale::ShortFormat) +
+                                   " (server not read)\tfriend\tAl\tAl\t10.1\n"};
+        const auto copy = [&] {
+            w.cmdCopy->click();
+            return QString::number(w.tblVisits->rowCount()) + QGuiApplication::clipboard()->text();
+        };
+        QCOMPARE(w.windowTitle() + copy(), "Kelvoran: Visits3" + rows.join(""));
+        for (int row : {2, 0})
+            w.tblVisits->setRangeSelected({row, 0, row, 5}, true);
+        QCOMPARE(copy(), '3' + rows[0] + rows[2]);
+        log.record({at(60), {}, true, 1, {{"Foe_Al", false, "Al", "10.1"}}, {"Foe_Al"}});
+        QCOMPARE(copy(), '4' + rows[0] + rows[2]);
+
+        dialogs.answers = QStringList{"no", "yes"};
+        for (int rowsLeft : {4, 0}) {
+            w.cmdClear->click();
+            QCOMPARE(w.tblVisits->rowCount(), rowsLeft);
+        }
+        QCOMPARE(dialogs.shown, QStringList(2, "Remove every visit from the log?"));
+    }
+};
+
+QTEST_MAIN(VisitsTest)
+#include "tst_visits.moc"
