@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableWidget>
 #include <QtTest>
 
 using namespace kelvoran;
@@ -332,8 +333,9 @@ private slots:
     }
 
     // Mute: kept across a restart, shown in the tray's tooltip; a muted arrival is still
-    // announced in the store, without sound or notification, and watching that fails twice is
-    // said once all the same.
+    // announced in the store and logged, without sound or notification, and watching that fails
+    // twice is said once all the same. The tooltip names the visit that ended meanwhile, and the
+    // tray menu shows the log.
     void muteAndTheStateOfWatching()
     {
         storeAllSettings();
@@ -352,8 +354,14 @@ private slots:
                                              "server (connection refused)"});
         const QString tip = w->trayRecord->toolTip();
         QVERIFY2(tip.startsWith("Kelvoran\nWatching host:7777\nSince ") &&
-                     tip.endsWith("connection refused)\nAnnouncements muted"),
+                     tip.contains("connection refused)\nAnnouncements muted\nLast visit: Bob "
+                                  "(friend) "),
                  qPrintable(tip));
+        const QList<platform::VisitRow> log = t->store().visits();
+        QVERIFY(log.size() == 1 && log[0].muted && log[0].endNote == "server not read");
+        w->mPopVisits->trigger();
+        auto *visits = w->findChild<QTableWidget *>("tblVisits");
+        QVERIFY(visits && visits->isVisible() && visits->rowCount() == 1);
         w->mPopMute->trigger();
         QVERIFY(!w->mPopMute->isChecked() && !settings::storedMute(t->registry()));
     }

@@ -112,6 +112,9 @@ private slots:
                  u"Kelvoran\nWatching 203.0.113.5:8888\n20:14: 9 players on line\n"
                  "Friends on line: a, b, c, d, e and 1 more\nFoes on line: 10.0.0.66\n"
                  "Last visit: x"_qs);
+        const platform::VisitRow bob{.came = r.when, .left = r.when.addSecs(38 * 60),
+                                     .isFriend = true, .watchedAs = "Bob"};
+        QCOMPARE(watch::lastVisitLine(bob, uk), u"Last visit: Bob (friend) 20:14 to 20:52"_qs);
         state.record(report("401", 10));
         state.record(report("refused", 20));
         state.setMuted(true);

@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 
 #include "app/Artwork.h"
+#include "app/VisitsWindow.h"
 #include "settings/PanelState.h"
 #include "settings/ServerIni.h"
 #include "settings/SettingsStore.h"
@@ -112,8 +113,9 @@ int trayLookoutMs()
 frmMain::frmMain(Module1 &registry, platform::HttpClient &http, platform::SoundPlayer &sound,
                  platform::Notifier &notifier, Dialogs &dialogs, QWidget *parent)
     : QWidget(parent), m_registry(registry), m_dialogs(dialogs), m_sound(sound),
-      m_notifier(notifier), m_watch(registry, sound, notifier), m_icon(kelvoranIcon()),
-      m_failingIcon(failingIcon()), m_pollFetch(http), m_showFetch(http)
+      m_notifier(notifier), m_watch(registry, sound, notifier),
+      m_visits(registry.HKEY_LOCAL_MACHINE()), m_icon(kelvoranIcon()), m_failingIcon(failingIcon()),
+      m_pollFetch(http), m_showFetch(http)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(kTitle);
@@ -133,10 +135,13 @@ frmMain::frmMain(Module1 &registry, platform::HttpClient &http, platform::SoundP
     mPopMute = mPopupSys->addAction(QStringLiteral("Mute announcements"));
     mPopMute->setObjectName(QStringLiteral("mPopMute"));
     mPopMute->setCheckable(true);
+    mPopVisits = mPopupSys->addAction(QStringLiteral("Show Visits"));
+    mPopVisits->setObjectName(QStringLiteral("mPopVisits"));
     mPopExit = mPopupSys->addAction(QStringLiteral("Exit"));
     mPopExit->setObjectName(QStringLiteral("mPopExit"));
     connect(mPopRestore, &QAction::triggered, this, &frmMain::mPopRestore_Click);
     connect(mPopMute, &QAction::toggled, this, &frmMain::mPopMute_Toggled);
+    connect(mPopVisits, &QAction::triggered, this, &frmMain::mPopVisits_Click);
     connect(mPopExit, &QAction::triggered, this, &frmMain::mPopExit_Click);
 
     trayRecord = new QSystemTrayIcon(m_icon, this);
@@ -343,6 +348,10 @@ int frmMain::timerInterval() const
 void frmMain::setTimerInterval(int ms)
 {
     // A zero-interval QTimer would fire continuously; here 0 means stopped.
+    if (ms == 0 && m_interval != 0) {
+        m_visits.pollingStopped(QDateTime::currentDateTime());
+        noteVisits();
+    }
     m_interval = ms;
     if (ms == 0) {
         Timer->stop();
@@ -413,7 +422,32 @@ void frmMain::pollDone(const watch::FetchedPage &page)
     m_state.setServer(fields.ipAddress, fields.portNumber);
     if (const auto notice = m_state.record(report))
         m_notifier.notify(notice->summary, notice->body);
+    // Logged once the sounds are on their way: the store's work never delays them.
+    m_visits.record(report);
+    noteVisits();
     updateTray();
+}
+
+void frmMain::noteVisits()
+{
+    const QString failure = m_visits.takeWriteFailure();
+    // A store that could not be used at all was said at start-up already.
+    if (!failure.isEmpty() && m_registry.HKEY_LOCAL_MACHINE().problem().isEmpty())
+        say(QStringLiteral("Could not keep the log of visits in %1: it %2.")
+                .arg(m_registry.HKEY_LOCAL_MACHINE().filePath(), failure));
+    const auto ended = m_visits.lastEnded();
+    if (ended && (!isVisible() || isMinimized()))
+        m_awayVisit = ended;
+}
+
+void frmMain::mPopVisits_Click()
+{
+    if (!m_visitsWindow)
+        m_visitsWindow = new VisitsWindow(m_visits, m_dialogs, this);
+    m_visitsWindow->setWindowFlag(Qt::Window);
+    m_visitsWindow->show();
+    m_visitsWindow->raise();
+    m_visitsWindow->activateWindow();
 }
 
 void frmMain::updateTray()
@@ -422,7 +456,9 @@ void frmMain::updateTray()
     const QIcon &icon = m_state.failing() ? m_failingIcon : m_icon;
     if (trayRecord->icon().cacheKey() != icon.cacheKey())
         trayRecord->setIcon(icon);
-    const QString tip = m_state.toolTip(QLocale());
+    const QString tip = m_state.toolTip(
+        QLocale(),
+        m_awayVisit ? QStringList{watch::lastVisitLine(*m_awayVisit, QLocale())} : QStringList());
     if (trayRecord->toolTip() != tip)
         trayRecord->setToolTip(tip);
 }

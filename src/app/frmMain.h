@@ -8,6 +8,7 @@
 #include "platform/SoundPlayer.h"
 #include "watch/PageFetchWorker.h"
 #include "watch/ServerWatch.h"
+#include "watch/VisitLog.h"
 #include "watch/WatchState.h"
 #include "watchlist/WatchList.h"
 
@@ -24,6 +25,8 @@ class QMenu;
 class QPushButton;
 class QRadioButton;
 class QTimer;
+
+#include <optional>
 
 namespace kelvoran::app {
 
@@ -86,6 +89,7 @@ public:
     QMenu *mPopupSys = nullptr;
     QAction *mPopRestore = nullptr;
     QAction *mPopMute = nullptr;
+    QAction *mPopVisits = nullptr;
     QAction *mPopExit = nullptr;
     QSystemTrayIcon *trayRecord = nullptr;
 
@@ -154,6 +158,7 @@ public slots:
     void Form_MouseMove(QSystemTrayIcon::ActivationReason reason);
     void mPopRestore_Click();
     void mPopMute_Toggled(bool muted);
+    void mPopVisits_Click();
     void mPopExit_Click();
 
 protected:
@@ -171,6 +176,7 @@ private:
     void showCurrentPlayers(const watch::PlayerTable &table);
     void pollDone(const watch::FetchedPage &page);
     void updateTray();
+    void noteVisits();
     void moveIntoTrayOnceThere();
     // Says a failure: in a message box over the window, or as a notification while it is hidden.
     void say(const QString &text);
@@ -194,6 +200,9 @@ private:
     platform::Notifier &m_notifier;
     watch::ServerWatch m_watch;
     watch::WatchState m_state;
+    watch::VisitLog m_visits;
+    std::optional<watch::VisitRow> m_awayVisit; // the last visit that ended while hidden
+    QWidget *m_visitsWindow = nullptr;
     QIcon m_icon;
     QIcon m_failingIcon;
     // While the window sits minimised in the task bar for want of a tray, this looks for a tray

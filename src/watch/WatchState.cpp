@@ -133,4 +133,12 @@ QString WatchState::toolTip(const QLocale &locale, const QStringList &extra) con
     return (lines + extra).join(QLatin1Char('\n'));
 }
 
+QString lastVisitLine(const platform::VisitRow &visit, const QLocale &locale)
+{
+    return QStringLiteral("Last visit: %1 (%2) %3 to %4")
+        .arg(visit.watchedAs, visit.isFriend ? QStringLiteral("friend") : QStringLiteral("foe"),
+             locale.toString(visit.came.time(), QLocale::ShortFormat),
+             locale.toString(visit.left.time(), QLocale::ShortFormat));
+}
+
 } // namespace kelvoran::watch

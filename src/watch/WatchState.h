@@ -2,6 +2,7 @@
 // The state of watching, as the tray shows it: whether polling runs, the last poll's outcome and
 // since when a failure has lasted, who of the watch list is on line, and whether announcements
 // are muted. It only watches the polls; what is announced, and when, is the poll cycle's.
+#include "platform/RegistryStore.h"
 #include "watch/PollReport.h"
 
 #include <QDateTime>
@@ -66,5 +67,8 @@ private:
     QStringList m_friendsOnLine;
     QStringList m_foesOnLine;
 };
+
+// "Last visit: Bob (friend) 20:14 to 20:52", for the tooltip.
+QString lastVisitLine(const platform::VisitRow &visit, const QLocale &locale);
 
 } // namespace kelvoran::watch
