@@ -43,14 +43,12 @@ private slots:
     // Each size in the theme is the very file compiled in for the window and the tray.
     void iconInEverySize()
     {
-        const QList<QSize> shown = kelvoran::app::kelvoranIcon().availableSizes();
         for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
             const QString png = share("icons/hicolor/%1x%1/apps/" KELVORAN_APP_ID ".png").arg(size);
-            const QByteArray compiledIn =
-                kelvoran::test::readFile(QString(":/icons/%1.png").arg(size));
-            QVERIFY(!compiledIn.isEmpty() && shown.contains(QSize(size, size)));
-            QCOMPARE(kelvoran::test::readFile(png), compiledIn);
             QCOMPARE(QImageReader(png).size(), QSize(size, size)); // read from the file's header
+            QCOMPARE(kelvoran::test::readFile(png),
+                     kelvoran::test::readFile(QString(":/icons/%1.png").arg(size)));
+            QVERIFY(kelvoran::app::kelvoranIcon().availableSizes().contains(QSize(size, size)));
         }
     }
 
