@@ -19,7 +19,6 @@ class InstallTest : public QObject
         m_p.start(program, args);
         return m_p.waitForFinished(60000) && !m_p.exitStatus() ? m_p.exitCode() : -1;
     }
-
 private slots:
     void initTestCase()
     {
@@ -30,7 +29,6 @@ private slots:
         QVERIFY(QFile::exists(share("man/man1/kelvoran.1.gz")));
         QVERIFY(QFile::exists(share("icons/hicolor/scalable/apps/" KELVORAN_APP_ID ".svg")));
     }
-
     void validatorsAccept()
     {
         const QString desktop = share("applications/" KELVORAN_APP_ID ".desktop");
@@ -39,7 +37,6 @@ private slots:
         const QString metainfo = share("metainfo/" KELVORAN_APP_ID ".metainfo.xml");
         QCOMPARE(run("appstreamcli", {"validate", "--no-net", metainfo}), 0);
     }
-
     // Each size in the theme is the very file compiled in for the window and the tray.
     void iconInEverySize()
     {
@@ -51,7 +48,6 @@ private slots:
             QVERIFY(kelvoran::app::kelvoranIcon().availableSizes().contains(QSize(size, size)));
         }
     }
-
     void answersWithoutDisplay_data()
     {
         QTest::addColumn<QStringList>("args");

@@ -81,8 +81,7 @@ void FakeGameServer::serve(int fd)
     } else if (mode != Mode::CutMidPage) {
         send(okHead + page);
     } else if (send(okHead + page.first(page.size() / 2))) {
-        // Reset the connection once the client's side holds the half page (not before: a reset
-        // drops what is still unsent).
+        // Reset once the client's side holds the half page: a reset drops what is still unsent.
         for (int unsent = 1; ::ioctl(fd, SIOCOUTQ, &unsent) == 0 && unsent > 0;)
             std::this_thread::yield();
         const linger reset{1, 0};

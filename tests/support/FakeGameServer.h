@@ -27,6 +27,7 @@ public:
     ~FakeGameServer();
     quint16 port() const { return m_port; }
     QString portText() const { return QString::number(m_port); }
+    QString url() const { return "http://127.0.0.1:" + portText() + "/"; }
     // Empty user or password switches that half of the check off, as on the real server.
     void setCredentials(const QString &user, const QString &pw) { lock(), m_login = {user, pw}; }
     void setPlayers(const QList<FakePlayer> &players) { lock(), m_players = players; }
