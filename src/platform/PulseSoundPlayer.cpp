@@ -160,9 +160,10 @@ void PulseSoundPlayer::playToEnd(const QString &path, const std::atomic<bool> &s
         const char *data = reinterpret_cast<const char *>(block.data());
         for (size_t left = size_t(frames) * bytesPerFrame; left > 0;) {
             const size_t room = pa_stream_writable_size(pulse.stream);
-            const size_t n = room == size_t(-1) ? 0 : std::min(left, room - room % bytesPerFrame);
-            if (room == size_t(-1) ||
-                (n && pa_stream_write(pulse.stream, data, n, nullptr, 0, PA_SEEK_RELATIVE) < 0))
+            if (room == size_t(-1))
+                return failed("stopped -");
+            const size_t n = std::min(left, room - room % bytesPerFrame);
+            if (n && pa_stream_write(pulse.stream, data, n, nullptr, 0, PA_SEEK_RELATIVE) < 0)
                 return failed("stopped -");
             data += n;
             left -= n;
