@@ -248,8 +248,7 @@ private slots:
         };
         QVERIFY(ini.count("=OldSecret") == 1 && writeFile(file, ini));
         const int rounds = qEnvironmentVariable("KELVORAN_KILL_ROUNDS", "300").toInt();
-        int torn = 0, leftovers = 0, tempLeft = 0, changed = 0, failed = 0;
-        QString last = "OldSecret";
+        int torn = 0, leftovers = 0, tempLeft = 0, failed = 0;
         for (int round = 0; round < rounds; ++round) {
             // A writer that sets the password over and over (a new value of a new length each
             // time), killed at a random moment once its first write is done, however busy the
@@ -273,20 +272,18 @@ private slots:
                         WIFSIGNALED(status));
             const QString now = readProfileString(admin, "AdminPassword", file);
             torn += readFile(file) != QByteArray(ini).replace("=OldSecret", "=" + now.toLatin1());
-            changed += std::exchange(last, now) != now;
             const QStringList names = beside();
             const bool ownTemp = names == QStringList{".u.ini.kelvoran-tmp", "u.ini"};
             tempLeft += ownTemp; // the one temporary file of a killed write
             leftovers += !ownTemp && names != QStringList{"u.ini"};
         }
-        qInfo("%d rounds: %d torn, %d with leftovers, %d failed writes; the file changed in %d, a "
-              "killed write left its temporary file in %d",
-              rounds, torn, leftovers, failed, changed, tempLeft);
+        qInfo("%d rounds: %d torn, %d with leftovers, %d failed writes; a killed write left its "
+              "temporary file in %d",
+              rounds, torn, leftovers, failed, tempLeft);
         QCOMPARE(torn + leftovers + failed, 0);
         QVERIFY(writeProfileString(admin, "AdminPassword", "x", file)); // takes over the last
         QCOMPARE(beside(), QStringList{"u.ini"});
-        // Kills that hit only finished or only unfinished writes would prove little.
-        QVERIFY(changed > rounds / 20 && tempLeft > rounds / 20);
+        QVERIFY(tempLeft > rounds / 20); // kills that hit only finished writes would prove little
     }
 };
 

@@ -3,6 +3,7 @@
 #include "platform/Log.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QSocketNotifier>
@@ -18,12 +19,14 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <utility>
 
 namespace kelvoran::app {
 
 namespace {
 
 const QByteArray kShowWindow = "show\n";
+const QByteArray kAreYouThere = "ping\n";
 const QByteArray kDone = "done\n";
 constexpr int kHandOverMs = 5000;
 constexpr int kRetryMs = 50;
@@ -90,22 +93,32 @@ SingleInstance::SingleInstance(const QString &id, QObject *parent) : QObject(par
         m_lockPath = dir + QLatin1Char('/') + id + QStringLiteral(".lock");
         m_socketPath = dir + QLatin1Char('/') + id + QStringLiteral(".socket");
     }
+    // Past its event loop this copy answers no more, and a later start takes over at once.
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
+            &SingleInstance::release);
 }
 
 SingleInstance::~SingleInstance()
 {
+    release();
+}
+
+void SingleInstance::release()
+{
     // The socket goes while the lock is still held, so it never removes a later copy's socket.
     if (m_listenFd >= 0) {
-        delete m_listener;
-        ::close(m_listenFd);
+        delete std::exchange(m_listener, nullptr);
+        ::close(std::exchange(m_listenFd, -1));
         ::unlink(QFile::encodeName(m_socketPath).constData());
     }
     if (m_lockFd >= 0)
-        ::close(m_lockFd);
+        ::close(std::exchange(m_lockFd, -1));
 }
 
 bool SingleInstance::claim()
 {
+    if (m_lockFd >= 0)
+        return true;
     if (m_lockPath.isEmpty()) {
         qCWarning(lcKelvoran) << "no runtime folder: a running copy cannot be detected";
         return true;
@@ -173,8 +186,10 @@ void SingleInstance::acceptConnections()
                     return; // the rest of the line is on its way
             }
             // A whole line, the end of the stream, or more than a later start of ours would send.
-            if (connection->received == kShowWindow) {
-                emit windowRequested();
+            const bool show = connection->received == kShowWindow;
+            if (show || connection->received == kAreYouThere) {
+                if (show)
+                    emit windowRequested();
                 sendAll(int(connection->socket()), kDone);
             }
             connection->setEnabled(false);
@@ -183,30 +198,31 @@ void SingleInstance::acceptConnections()
     }
 }
 
-bool SingleInstance::handOver()
+bool SingleInstance::handOver(bool showWindow)
 {
     const QDeadlineTimer deadline(kHandOverMs);
     sockaddr_un address;
     if (socketAddress(m_socketPath, &address)) {
-        // The running copy takes its lock a moment before it listens: try again until then.
+        // The running copy takes its lock a moment before it listens, and when it ends it stops
+        // listening a moment before it lets go of the lock: try again until it answers or the
+        // lock is free.
         for (;;) {
             const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
             if (fd < 0)
                 break;
-            if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0) {
-                const bool answered = sendAll(fd, kShowWindow) && readAnswer(fd, deadline);
-                ::close(fd);
-                if (answered)
-                    return true;
-                break;
-            }
+            const bool answered =
+                ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0 &&
+                sendAll(fd, showWindow ? kShowWindow : kAreYouThere) && readAnswer(fd, deadline);
             ::close(fd);
-            if (deadline.hasExpired())
+            if (answered)
+                return true;
+            if (claim() || deadline.hasExpired())
                 break;
             QThread::msleep(kRetryMs);
         }
     }
-    qCWarning(lcKelvoran) << "Kelvoran runs already but did not answer on" << m_socketPath;
+    if (m_lockFd < 0)
+        qCWarning(lcKelvoran) << "Kelvoran runs already but did not answer on" << m_socketPath;
     return false;
 }
 

@@ -26,14 +26,15 @@ public:
     SingleInstance(const SingleInstance &) = delete;
     SingleInstance &operator=(const SingleInstance &) = delete;
 
-    // True when this is the first running copy; it then holds the lock for as long as it lives and
-    // listens for later starts. Also true when the runtime folder cannot be used (reported on
-    // standard error): better a second copy than none.
+    // True when this is the first running copy; it then holds the lock and listens for later
+    // starts until the event loop ends. Also true when the runtime folder cannot be used (reported
+    // on standard error): better a second copy than none.
     bool claim();
 
-    // For a later start: asks the running copy to bring its window back. False when it did not
-    // answer within a few seconds.
-    bool handOver();
+    // For a later start: asks the running copy to bring its window back, or with `showWindow`
+    // false only whether it runs. False when it did not answer within a few seconds. A copy that
+    // is ending answers no more and lets go of its lock: this copy then claims it.
+    bool handOver(bool showWindow);
 
 signals:
     // A later start asked for the window.
@@ -41,6 +42,7 @@ signals:
 
 private:
     void listen();
+    void release();
     void acceptConnections();
 
     QString m_lockPath;

@@ -23,10 +23,14 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     // One running copy per user: a later start brings the running copy's window back and ends (a
-    // later --minimized start leaves it as it is).
+    // later --minimized start leaves it as it is). When the running copy is ending, this one runs.
     kelvoran::app::SingleInstance instance(QStringLiteral(KELVORAN_APP_ID));
-    if (!instance.claim())
-        return options.minimized || instance.handOver() ? 0 : 1;
+    if (!instance.claim()) {
+        if (instance.handOver(!options.minimized))
+            return 0;
+        if (!instance.claim())
+            return 1;
+    }
 
     // Declared before the window, so they outlive it: the window's downloads and sounds stop
     // first when it goes.

@@ -4,11 +4,14 @@
 #include <QFile>
 
 #include <pulse/channelmap.h>
+#include <pulse/context.h>
 #include <pulse/error.h>
-#include <pulse/simple.h>
+#include <pulse/mainloop.h>
+#include <pulse/stream.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -17,16 +20,16 @@ namespace {
 
 constexpr int kMaxChannels = 8;
 constexpr int kMaxRate = 384000;
-// About 0.1 s of sound at 44.1 kHz: how long a stop may take to be noticed.
+// Decoded at a time: about 0.1 s of sound at 44.1 kHz.
 constexpr sf_count_t kFramesPerBlock = 4096;
 
 struct SndFileCloser
 {
     void operator()(SNDFILE *f) const { sf_close(f); }
 };
-struct PulseCloser
+struct OperationUnref
 {
-    void operator()(pa_simple *s) const { pa_simple_free(s); }
+    void operator()(pa_operation *o) const { pa_operation_unref(o); }
 };
 
 bool isWavFamily(int format)
@@ -35,6 +38,64 @@ bool isWavFamily(int format)
     return container == SF_FORMAT_WAV || container == SF_FORMAT_WAVEX ||
            container == SF_FORMAT_RF64;
 }
+
+// How far a connection, a stream or a request has come: -1 failed, 0 on its way, 1 there.
+int progress(pa_context_state_t s)
+{
+    return s == PA_CONTEXT_READY ? 1 : PA_CONTEXT_IS_GOOD(s) - 1;
+}
+int progress(pa_stream_state_t s)
+{
+    return s == PA_STREAM_READY ? 1 : PA_STREAM_IS_GOOD(s) - 1;
+}
+int progress(pa_operation_state_t s)
+{
+    return s == PA_OPERATION_DONE ? 1 : s == PA_OPERATION_RUNNING ? 0 : -1;
+}
+
+// One sound's connection to the sound server. The playing thread runs the connection's main
+// loop itself, in steps of at most 10 ms, and looks at the stop flag between any two: a stop is
+// seen at once even while the server does not answer at all. Disconnecting ends the sound on the
+// server, so nothing is waited for on the way out.
+struct Connection
+{
+    pa_mainloop *loop = pa_mainloop_new();
+    pa_context *context = loop ? pa_context_new(pa_mainloop_get_api(loop), "Kelvoran") : nullptr;
+    pa_stream *stream = nullptr;
+
+    Connection() = default;
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+    ~Connection()
+    {
+        if (stream) {
+            pa_stream_disconnect(stream);
+            pa_stream_unref(stream);
+        }
+        if (context) {
+            pa_context_disconnect(context);
+            pa_context_unref(context);
+        }
+        if (loop)
+            pa_mainloop_free(loop);
+    }
+    // False when stopped, or when the loop broke down.
+    bool step(const std::atomic<bool> &stop)
+    {
+        return !stop && pa_mainloop_prepare(loop, 10000) >= 0 && pa_mainloop_poll(loop) >= 0 &&
+               pa_mainloop_dispatch(loop) >= 0;
+    }
+    // Steps until `state()` is there; false when it fails on the way or `stop` comes first.
+    template <typename State> bool waitFor(const std::atomic<bool> &stop, State state)
+    {
+        int now;
+        while ((now = progress(state())) == 0)
+            if (!step(stop))
+                return false;
+        return now > 0;
+    }
+    const char *error() const { return pa_strerror(pa_context_errno(context)); }
+};
 
 } // namespace
 
@@ -78,34 +139,45 @@ void PulseSoundPlayer::playToEnd(const QString &path, const std::atomic<bool> &s
     const pa_channel_map *mapPtr =
         pa_channel_map_init_extend(&map, sampleSpec.channels, PA_CHANNEL_MAP_WAVEEX);
 
-    int error = 0;
-    std::unique_ptr<pa_simple, PulseCloser> stream(
-        pa_simple_new(nullptr, "Kelvoran", PA_STREAM_PLAYBACK, nullptr, "Kelvoran", &sampleSpec,
-                      mapPtr, nullptr, &error));
-    if (!stream) {
-        qCWarning(lcKelvoran).noquote()
-            << "Cannot play" << path << "- no sound server:" << pa_strerror(error);
-        return;
-    }
+    Connection pulse;
+    const auto failed = [&](const char *what) {
+        if (!stop)
+            qCWarning(lcKelvoran).noquote() << "Playing" << path << what << pulse.error();
+    };
+    const auto flags = pa_stream_flags_t(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_ADJUST_LATENCY |
+                                         PA_STREAM_AUTO_TIMING_UPDATE);
+    if (!pulse.context ||
+        pa_context_connect(pulse.context, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0 ||
+        !pulse.waitFor(stop, [&] { return pa_context_get_state(pulse.context); }) ||
+        !(pulse.stream = pa_stream_new(pulse.context, "Kelvoran", &sampleSpec, mapPtr)) ||
+        pa_stream_connect_playback(pulse.stream, nullptr, nullptr, flags, nullptr, nullptr) < 0 ||
+        !pulse.waitFor(stop, [&] { return pa_stream_get_state(pulse.stream); }))
+        return failed("failed - no sound server:");
 
+    // Each block goes out as the server makes room for it.
     const size_t bytesPerFrame = sizeof(short) * size_t(info.channels);
     while (frames > 0) {
-        if (stop) {
-            pa_simple_flush(stream.get(), &error);
-            return;
-        }
-        if (pa_simple_write(stream.get(), block.data(), size_t(frames) * bytesPerFrame, &error) <
-            0) {
-            qCWarning(lcKelvoran).noquote()
-                << "Playing" << path << "stopped -" << pa_strerror(error);
-            return;
+        const char *data = reinterpret_cast<const char *>(block.data());
+        for (size_t left = size_t(frames) * bytesPerFrame; left > 0;) {
+            const size_t room = pa_stream_writable_size(pulse.stream);
+            if (room == size_t(-1))
+                return failed("stopped -");
+            const size_t n = std::min(left, room - room % bytesPerFrame);
+            if (n && pa_stream_write(pulse.stream, data, n, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+                return failed("stopped -");
+            data += n;
+            left -= n;
+            if ((!n || stop) && !pulse.step(stop))
+                return failed("stopped -");
         }
         // A file cut short simply ends early: whatever decoded is played.
         frames = sf_readf_short(file.get(), block.data(), kFramesPerBlock);
     }
-    if (pa_simple_drain(stream.get(), &error) < 0)
-        qCWarning(lcKelvoran).noquote()
-            << "Playing" << path << "did not finish -" << pa_strerror(error);
+    // The sound has ended when the server has played its last sample.
+    const std::unique_ptr<pa_operation, OperationUnref> drain(
+        pa_stream_drain(pulse.stream, nullptr, nullptr));
+    if (!drain || !pulse.waitFor(stop, [&] { return pa_operation_get_state(drain.get()); }))
+        failed("did not finish -");
 }
 
 PulseSoundPlayer::PulseSoundPlayer() : m_worker([this] { run(); }) {}

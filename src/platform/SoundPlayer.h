@@ -19,8 +19,8 @@ public:
     virtual void play(const QString &path) = 0;
 };
 
-// The real player: libsndfile decodes, the PulseAudio simple API plays, on a worker thread of its
-// own. Destroying it stops the sound playing now and drops the rest of the queue.
+// The real player: libsndfile decodes, PulseAudio plays, on a worker thread of its own. Destroying
+// it stops the sound playing now and drops the rest of the queue, even when the sound server hangs.
 class PulseSoundPlayer final : public SoundPlayer
 {
 public:

@@ -18,7 +18,7 @@ private slots:
             QProcess::execute("sox", {"-n", dir.filePath(hz + ".wav"), "synth", "0.3", "sine", hz});
         Sink recorder;
         QVERIFY2(!Sink::sinkName().isEmpty() && recorder.start(heard), "no sound sink");
-        QTest::qWait(300); // until parecord records
+        QTRY_VERIFY(QFileInfo(heard).size() > 4096); // parecord records
         kelvoran::platform::PulseSoundPlayer player;
         const QDeadlineTimer atOnce(50);
         player.play(dir.filePath("300.wav"));

@@ -2,8 +2,10 @@
 #include "platform/Windows1252.h"
 #include <QFile>
 #include <arpa/inet.h>
+#include <linux/sockios.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 namespace kelvoran::test {
 static QByteArray load(const char *name) // the server's answers and page templates
@@ -36,6 +38,13 @@ FakeGameServer::~FakeGameServer()
     ::shutdown(m_listenFd, SHUT_RDWR); // also ends the wait of a connection that gets no answer
     m_thread.join();
     ::close(m_listenFd);
+}
+
+void FakeGameServer::setMode(Mode mode)
+{
+    lock(), m_mode = mode;
+    if (mode == Mode::Refusing) // still bound: no other program can open the port meanwhile
+        ::shutdown(m_listenFd, SHUT_RDWR);
 }
 
 void FakeGameServer::serve(int fd)
@@ -72,8 +81,9 @@ void FakeGameServer::serve(int fd)
     } else if (mode != Mode::CutMidPage) {
         send(okHead + page);
     } else if (send(okHead + page.first(page.size() / 2))) {
-        // Give the client time to take in the half page, then reset the connection.
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // Reset once the client's side holds the half page: a reset drops what is still unsent.
+        for (int unsent = 1; ::ioctl(fd, SIOCOUTQ, &unsent) == 0 && unsent > 0;)
+            std::this_thread::yield();
         const linger reset{1, 0};
         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     }

@@ -21,15 +21,17 @@ public:
         NeverAnswer, // accepts the connection and never sends anything
         Endless,     // 200 OK, then the raw body (setRawBody) until the client goes away
         CutMidPage,  // sends the first half of the players page, then resets the connection
+        Refusing,    // listens no more: connections are refused
     };
     FakeGameServer(); // listens on a free loopback port
     ~FakeGameServer();
     quint16 port() const { return m_port; }
     QString portText() const { return QString::number(m_port); }
+    QString url() const { return "http://127.0.0.1:" + portText() + "/"; }
     // Empty user or password switches that half of the check off, as on the real server.
     void setCredentials(const QString &user, const QString &pw) { lock(), m_login = {user, pw}; }
     void setPlayers(const QList<FakePlayer> &players) { lock(), m_players = players; }
-    void setMode(Mode mode) { lock(), m_mode = mode; }
+    void setMode(Mode mode);
     void setRawBody(const QByteArray &body) { lock(), m_rawBody = body; }
     int requestCount() const { return lock(), m_requests; }
     QByteArray lastRequest() const { return lock(), m_lastRequest; } // request line and headers
