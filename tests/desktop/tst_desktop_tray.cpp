@@ -179,7 +179,7 @@ private slots:
         m_program.setProcessEnvironment(env);
         m_program.start(KELVORAN_BIN_DIR "/kelvoran", {"--minimized"});
         QTRY_VERIFY_WITH_TIMEOUT(!m_item.isEmpty(), 10000);
-        QCOMPARE(menuLabels(), (QStringList{"_Restore", "Mute announcements", "Exit"}));
+        QCOMPARE(menuLabels(), (QStringList{"_Restore", "Mute announcements", "Show Visits", "Exit"}));
         // The login is refused: said in the tooltip, with the grey picture.
         twoPolls();
         QTRY_VERIFY_WITH_TIMEOUT(toolTip().contains("refused the login"), 5000);
