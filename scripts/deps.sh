@@ -11,7 +11,7 @@ packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
           librsvg2-bin dpkg-dev)
 if [[ "${1:-}" == "--test" ]]; then
     packages+=(xvfb xauth trayer pulseaudio pulseaudio-utils sox xdotool imagemagick x11-utils
-               procps desktop-file-utils appstream lintian dbus clang libclang-rt-14-dev)
+               procps libglib2.0-bin desktop-file-utils appstream lintian dbus clang libclang-rt-14-dev)
 fi
 
 missing=()

@@ -13,7 +13,6 @@ const QList<test::FakePlayer> kPlayers{{"Zoé_€", "10.0.0.5"}, {"Amy", "10.0.0
 const QByteArray kPage = test::FakeGameServer::playersPage(kPlayers);
 const QByteArray kRefused = "<TITLE>401 Unauthorized</TITLE><H1>401 Unauthorized</H1>";
 const QByteArray kBlock = (QByteArray(31, '.') + '\x80').repeated(2048); // 64 KiB
-
 class TestFetch : public QObject
 {
     Q_OBJECT

@@ -3,24 +3,19 @@
 // even when the writer is killed.
 #include "TestBytes.h"
 #include "platform/IniFile.h"
-
 #include <QDir>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
-
 #include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
 using namespace kelvoran;
 using namespace kelvoran::platform;
 using namespace kelvoran::test;
-
 namespace {
-
 const QString web = "UWeb.WebServer", admin = "UTServerAdmin.UTServerAdmin";
 // As the game server writes it: CRLF, 765 lines, repeated and indexed keys, blanks ending values,
 // AdminPassword in two sections, Windows-1252 text, no line ending after the last line.
@@ -37,7 +32,6 @@ mode_t modeOf(const QString &path)
 class TestIniFile : public QObject
 {
     Q_OBJECT
-
     std::unique_ptr<QTemporaryDir> m_dir;
     const QString m_cwd = QDir::currentPath();
     QString path(const QString &name) const { return m_dir->filePath(name); }
@@ -56,7 +50,6 @@ private slots:
         QVERIFY(QDir::setCurrent(m_dir->path()) && writeFile(path("keep"), "keep"));
     }
     void cleanup() { QVERIFY(QDir::setCurrent(m_cwd) && readFile(path("keep")) == "keep"); }
-
     void read_data()
     {
         QTest::addColumn<QByteArray>("content");
@@ -92,7 +85,6 @@ private slots:
         r("cut never splits a character", "[A]\nK=" + QByteArray(2046, 'x') + "\xF0\x9F\x98\x80",
           QString(2046, 'x'));
     }
-
     void read()
     {
         QFETCH(QByteArray, content);
@@ -102,7 +94,6 @@ private slots:
         QTEST(readProfileString(section, key, path("t.ini")), "expected");
         QCOMPARE(readFile(path("t.ini")), content); // reading never changes the file
     }
-
     void write_data()
     {
         QTest::addColumn<QByteArray>("content");
@@ -172,7 +163,6 @@ private slots:
         target("stale temporary symbolic link removed", "stale symlink", "");
         target("stale temporary hard link removed", "stale hard link", "");
     }
-
     void write()
     {
         QFETCH(QByteArray, content);
@@ -213,7 +203,6 @@ private slots:
             QCOMPARE(modeOf(file), mode_t(0644)); // kept; for a new file 0666 less the umask
         }
     }
-
     void replacement()
     {
         // The file is replaced, not rewritten: a reader keeps the old content. The mode stays.
@@ -234,7 +223,6 @@ private slots:
         QVERIFY(writeProfileString("A", "K", "v", "dangling.ini"));
         QCOMPARE(readFile("later.ini"), QByteArray("[A]\nK=v\n"));
     }
-
     void killedWriters()
     {
         // Writers killed with SIGKILL at random moments leave the old file or a new one, and

@@ -2,12 +2,10 @@
 // with no display at all.
 #include "TestBytes.h"
 #include "app/Artwork.h"
-
 #include <QImageReader>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
-
 class InstallTest : public QObject
 {
     Q_OBJECT

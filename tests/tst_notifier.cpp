@@ -2,18 +2,14 @@
 // the body escaped only for a service that reads it as markup, and that nothing happens (no
 // error, no wait) when no service runs.
 #include "platform/DBusNotifier.h"
-
 #include <QDBusConnection>
 #include <QtTest>
-
 using kelvoran::platform::DBusNotifier;
-
 // The test object is also the notification service, once it has registered itself on the bus.
 class NotifierTest : public QObject
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-
     QStringList seen;
     QStringList capabilities;
     QProcess bus;
@@ -45,13 +41,11 @@ private slots:
                                        QDBusConnection::ExportAllSlots) &&
                 service.registerService("org.freedesktop.Notifications"));
     }
-
     void cleanupTestCase()
     {
         bus.kill();
         bus.waitForFinished();
     }
-
     void summaryPlainBodyEscapedForMarkup_data()
     {
         QTest::addColumn<QStringList>("caps");

@@ -6,7 +6,6 @@
 using kelvoran::platform::fromWindows1252;
 using kelvoran::test::FakePlayer;
 using Server = kelvoran::test::FakeGameServer;
-
 class TestParser : public QObject
 {
     Q_OBJECT

@@ -2,7 +2,6 @@
 #include "app/SingleInstance.h"
 #include <QtTest>
 using kelvoran::app::SingleInstance;
-
 class TestSingleInstance : public QObject
 {
     Q_OBJECT

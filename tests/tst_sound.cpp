@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
-
 class TestSound : public QObject
 {
     Q_OBJECT

@@ -1,17 +1,13 @@
 // The registry store and the routines over it, on real SQLite files: names, values, writes that
 // change nothing, a second running copy, unusable files, and a writer killed at random moments.
 #include "TempStore.h"
-
 #include <QtTest>
-
 #include <atomic>
 #include <csignal>
 #include <sys/mman.h>
 #include <sys/wait.h>
-
 using namespace kelvoran;
 using namespace kelvoran::platform;
-
 // The store's file and its write-ahead log, byte for byte; one missing reads as empty.
 static QByteArray storeBytes(const QString &path)
 {
@@ -24,12 +20,10 @@ static QByteArray storeBytes(const QString &path)
 class StoreTest : public QObject
 {
     Q_OBJECT
-
     std::optional<test::TempStore> t;
 
 private slots:
     void init() { QVERIFY(t.emplace().isValid()); }
-
     // One key per folded name, the first case kept, in folded order; a backslash is no separator.
     // A second running copy sees it all at once; its writes that change nothing, or go to a key
     // that is missing, leave the file alone; an added entry is one write, key and flag together.
@@ -59,7 +53,6 @@ private slots:
         QVERIFY(!s.createKey({"A", ""}) &&
                 !s.setValue(s.createKey({"A"}), {QChar(0)}, {kRegSz, ""}));
     }
-
     void valuesReadAsTheRoutinesGiveThem_data()
     {
         QTest::addColumn<quint32>("type");
@@ -73,7 +66,6 @@ private slots:
               {"other type", 2u, QByteArray("%HOME%\0", 7), ""}})
             QTest::newRow(tag) << type << data << QString(text);
     }
-
     void valuesReadAsTheRoutinesGiveThem()
     {
         QFETCH(quint32, type);
@@ -83,7 +75,6 @@ private slots:
         t->registry().regQueryResult = u"stale"_qs;
         QCOMPARE(t->registry().queryRegText(kSettingsKey, u"FRIEND"_qs), text);
     }
-
     void unusableFileIsLeftAlone_data()
     {
         QTest::addColumn<QString>("damage"); // a shell command on the closed store's file, $1
@@ -103,7 +94,6 @@ private slots:
               {"rofolder", u"chmod 500 ${1%/*}"_qs, "folder", -1}})
             QTest::newRow(tag) << QString(damage) << QString(cause) << entries;
     }
-
     void unusableFileIsLeftAlone()
     {
         QFETCH(QString, damage);
@@ -128,7 +118,6 @@ private slots:
         if (entries >= 0)
             QCOMPARE(registry.watchEntries().size(), entries);
     }
-
     // Adding entries in a writer killed at random moments: every entry it saw committed is there
     // with its flag, no entry is ever left without one, and the store opens cleanly afterwards.
     void killedWriterLosesNothingAndLeavesNoHalfEntry()
@@ -165,7 +154,6 @@ private slots:
         }
         QCOMPARE(missing, QStringList());
     }
-
     void defaultFilePathAndNewFileModes()
     {
         const QString home = QDir::homePath() + "/.config";

@@ -4,7 +4,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 using Sink = kelvoran::test::SinkRecorder;
-
 class TestDesktopSound : public QObject
 {
     Q_OBJECT

@@ -18,7 +18,6 @@ public:
     QStringList answers;
     QStringList shown; // message texts, prompts, questions and "initDir|filters" of file dialogs
     std::function<void()> onMessage; // runs while a message box would be open
-
     void message(QWidget *, const QString &text) override
     {
         shown << text;
@@ -46,21 +45,22 @@ class HeldHttpClient final : public platform::HttpClient
 public:
     QByteArray page;   // empty: the server cannot be reached
     bool held = false; // get() waits until release()
-
     platform::FetchResult get(const QString &url, const QString &, const QString &,
                               const ChunkSink &sink) override
     {
         std::unique_lock lock(m_mutex);
         m_urls << url;
         m_wake.wait(lock, [this] { return !held || m_aborted; });
-        platform::FetchResult result;
-        result.opened = !m_aborted && !page.isEmpty();
-        result.httpStatus = result.opened ? 200 : 0;
-        if (result.opened)
+        using Failure = platform::FetchResult::Failure;
+        const bool opened = !m_aborted && !page.isEmpty();
+        if (opened)
             sink(page);
-        else
-            result.failure = m_aborted ? platform::FetchResult::Failure::Aborted
-                                       : platform::FetchResult::Failure::Refused;
+        const platform::FetchResult result{opened      ? Failure::None
+                                           : m_aborted ? Failure::Aborted
+                                                       : Failure::Refused,
+                                           opened ? 200 : 0,
+                                           opened,
+                                           {}};
         return result;
     }
     void abort() override { release(true); }
