@@ -2,6 +2,7 @@
 // a server that accepts and never answers, and while a 4-second WAV file plays. Needs an X server
 // and a sound server (run it through scripts/bench.sh).
 #include "FakeGameServer.h"
+#include "GuiStall.h"
 #include "RecordingSoundPlayer.h"
 #include "TempStore.h"
 #include "app/frmMain.h"
@@ -20,27 +21,6 @@
 using namespace kelvoran;
 
 namespace {
-
-// Runs the event loop for `ms` and returns the longest delay of a 10 ms timer's ticks.
-double longestStall(int ms, const std::function<void()> &start)
-{
-    QElapsedTimer clock;
-    double last = 0, worst = 0;
-    QTimer probe;
-    probe.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        const double now = double(clock.nsecsElapsed()) / 1e6;
-        worst = std::max(worst, now - last - 10);
-        last = now;
-    });
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    clock.start();
-    probe.start(10);
-    QTimer::singleShot(50, start);
-    loop.exec();
-    return worst;
-}
 
 bool writeTone(const QString &path, double seconds)
 {

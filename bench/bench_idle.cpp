@@ -71,7 +71,7 @@ int main(int argc, char **argv)
     const double secs = double(wall.elapsed()) / 1000.0;
     std::printf("in the tray for %.1f s (%s), poll interval %d ms\n", secs,
                 w.isVisible() ? "window still shown: no tray" : "window hidden", w.timerInterval());
-    std::printf("ticks: %d, CPU in all: %.1f ms in %.1f s (%.3f ms a second)\n", ticks, total,
-                secs, total / secs);
+    std::printf("ticks: %d, CPU in all: %.1f ms in %.1f s (%.3f ms a second)\n", ticks, total, secs,
+                total / secs);
     return 0;
 }

@@ -4,6 +4,7 @@
 // long the window's thread is busy opening the visits window and refreshing it as a visit begins.
 //
 //   bench_visits [polls]
+#include "GuiStall.h"
 #include "RecordingSoundPlayer.h"
 #include "TempStore.h"
 #include "WindowDoubles.h"
@@ -28,27 +29,6 @@ namespace {
 double msSince(const QElapsedTimer &t)
 {
     return double(t.nsecsElapsed()) / 1e6;
-}
-
-// Runs the event loop for `ms` and returns the longest delay of a 10 ms timer's ticks.
-double longestStall(int ms, const std::function<void()> &start)
-{
-    QElapsedTimer clock;
-    double last = 0, worst = 0;
-    QTimer probe;
-    probe.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        const double now = double(clock.nsecsElapsed()) / 1e6;
-        worst = std::max(worst, now - last - 10);
-        last = now;
-    });
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    clock.start();
-    probe.start(10);
-    QTimer::singleShot(50, start);
-    loop.exec();
-    return worst;
 }
 
 QString player(int i)
