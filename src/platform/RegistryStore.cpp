@@ -20,6 +20,14 @@ namespace kelvoran::platform {
 
 namespace {
 
+// A time in milliseconds since the epoch, or SQL's NULL. (Not std::optional: GCC's -O3 warns
+// wrongly that its value may be read uninitialised.)
+struct TimeOrNull
+{
+    bool set = false;
+    qint64 ms = 0;
+};
+
 // Marks a database file as ours ("KLVR"); a database of any other program is never touched.
 constexpr int kApplicationId = 0x4B4C5652;
 constexpr int kSchemaVersion = 2;
@@ -228,9 +236,9 @@ struct RegistryStore::Impl
 
     private:
         void bind(qint64 v) { sqlite3_bind_int64(st, ++n, v); }
-        void bind(const std::optional<qint64> &v)
+        void bind(const TimeOrNull &v)
         {
-            v ? sqlite3_bind_int64(st, ++n, *v) : sqlite3_bind_null(st, ++n);
+            v.set ? sqlite3_bind_int64(st, ++n, v.ms) : sqlite3_bind_null(st, ++n);
         }
         void bind(const QString &text)
         {
@@ -648,7 +656,7 @@ qint64 RegistryStore::addVisit(const VisitRow &v)
     if (d->version < kVisitsVersion || !v.came.isValid())
         return 0;
     Impl::Txn write(*d);
-    const auto left = v.left.isValid() ? std::optional(v.left.toMSecsSinceEpoch()) : std::nullopt;
+    const TimeOrNull left{v.left.isValid(), v.left.isValid() ? v.left.toMSecsSinceEpoch() : 0};
     if (!write || !Impl::Query(*d,
                                "INSERT INTO visits(came, ended, note, friend, watched, name, ip, "
                                "muted) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)",
