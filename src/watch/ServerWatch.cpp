@@ -64,9 +64,11 @@ PollReport ServerWatch::PollCycle(const PlayerTable &table, const WatchFields &f
         playAnnoucement(row.name, row.ip, fields);
     report.announced = std::exchange(m_announced, {});
 
-    // An entry that nobody on line matches is armed again.
+    // An entry that nobody on line matches is armed again. (An armed entry needs no look-up,
+    // unless some visit's "NO" lives only in memory.)
     for (WatchEntryFlag &entry : m_loaded) {
-        if (onLine.contains(identifierOf(entry.subkey)))
+        if ((entry.flag == kArmed && m_announcedUnstored.isEmpty()) ||
+            onLine.contains(identifierOf(entry.subkey)))
             continue;
         m_announcedUnstored.remove(entry.subkey);
         if (entry.flag != kArmed)
