@@ -131,7 +131,7 @@ private slots:
         w.show();
         const QLocale l;
         const auto time = [&](int m) { return l.toString(at(m), QLocale::ShortFormat); };
-        const QStringList rows{time(53) + "\ton line\tfriend\tBob\tB ob\t10.2\n",
+        const QStringList rows{time(53) + "\tunknown (Kelvoran stopped)\tfriend\tBob\tB ob\t10.2\n",
                                time(48) + '\t' + time(300) + "\tfoe (muted)\t10.2\tBob\t10.2\n",
                                time(0) + '\t' + l.toString(at(40).time(), QLocale::ShortFormat) +
                                    " (server not read)\tfriend\tAl\tAl\t10.1\n"};
@@ -145,6 +145,7 @@ private slots:
         QCOMPARE(copy(), '3' + rows[0] + rows[2]);
         log.record({at(60), {}, true, 1, {{"Foe_Al", false, "Al", "10.1"}}, {"Foe_Al"}});
         QCOMPARE(copy(), '4' + rows[0] + rows[2]);
+        QCOMPARE(w.tblVisits->item(0, 1)->text(), u"on line"_qs); // the visit this run follows
         dialogs.answers = QStringList{"no", "yes"};
         for (int rowsLeft : {4, 0}) {
             w.cmdClear->click();

@@ -20,10 +20,11 @@ namespace {
 enum Column { Came, Left, Kind, WatchedAs, Name, Ip, Columns };
 
 // The texts of one visit's cells. An end on the day the visit began shows its time only.
-QStringList cells(const watch::VisitRow &v)
+QStringList cells(const watch::VisitRow &v, bool running)
 {
     const QLocale locale;
-    QString left = QStringLiteral("on line");
+    QString left =
+        running ? QStringLiteral("on line") : QStringLiteral("unknown (Kelvoran stopped)");
     if (v.left.isValid()) {
         left = v.left.date() == v.came.date() ? locale.toString(v.left.time(), QLocale::ShortFormat)
                                               : locale.toString(v.left, QLocale::ShortFormat);
@@ -101,7 +102,7 @@ void VisitsWindow::refresh()
     tblVisits->setRowCount(0); // dropping all items at once is much cheaper than one by one
     tblVisits->setRowCount(int(visits.size()));
     for (int row = 0; row < visits.size(); ++row) {
-        const QStringList texts = cells(visits[row]);
+        const QStringList texts = cells(visits[row], m_log.isRunning(visits[row].id));
         for (int column = 0; column < Columns; ++column)
             tblVisits->setItem(row, column, new QTableWidgetItem(texts[column]));
         tblVisits->item(row, Came)->setData(Qt::UserRole, visits[row].id);

@@ -31,6 +31,12 @@ void VisitLog::end(qsizetype index, const QDateTime &when, const QString &note)
     m_lastEnded = gone.row;
 }
 
+bool VisitLog::isRunning(qint64 id) const
+{
+    return id != 0 && std::any_of(m_running.cbegin(), m_running.cend(),
+                                  [id](const Running &r) { return r.row.id == id; });
+}
+
 void VisitLog::record(const PollReport &report)
 {
     bool changes = false;

@@ -32,6 +32,9 @@ public:
     QList<VisitRow> visits() const;
     // Empties the stored log; false when it could not.
     bool clear();
+    // Whether the stored visit `id` is one this run follows. A visit left open by a run that was
+    // killed never ends: nobody saw him leave.
+    bool isRunning(qint64 id) const;
     // The visit that ended last in this run, even when the store could not keep it.
     std::optional<VisitRow> lastEnded() const { return m_lastEnded; }
     // Why the first store write that failed did so, in the words of the store's problem()
