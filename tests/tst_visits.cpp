@@ -152,6 +152,14 @@ private slots:
             QCOMPARE(w.tblVisits->rowCount(), rowsLeft);
         }
         QCOMPARE(dialogs.shown, QStringList(2, "Remove every visit from the log?"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("be saved$"));
+        RegistryStore none{QString()}; // a store that refuses every write: said
+        watch::VisitLog refused(none);
+        app::VisitsWindow cannot(refused, dialogs);
+        dialogs.answers = QStringList{"yes"};
+        cannot.cmdClear->click();
+        QCOMPARE(dialogs.shown.last(),
+                 u"Could not clear the log of visits: the file has no file path."_qs);
     }
 };
 

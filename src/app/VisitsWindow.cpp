@@ -137,8 +137,13 @@ void VisitsWindow::cmdCopy_Click()
 
 void VisitsWindow::cmdClear_Click()
 {
-    if (m_dialogs.question(this, QStringLiteral("Remove every visit from the log?")))
-        m_log.clear();
+    if (!m_dialogs.question(this, QStringLiteral("Remove every visit from the log?")) ||
+        m_log.clear())
+        return;
+    // The table still shows what the store keeps; say why.
+    const QString why = m_log.takeWriteFailure();
+    m_dialogs.message(this, QStringLiteral("Could not clear the log of visits: the file %1.")
+                                .arg(why.isEmpty() ? QStringLiteral("could not be written") : why));
 }
 
 } // namespace kelvoran::app
