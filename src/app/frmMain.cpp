@@ -431,8 +431,9 @@ void frmMain::pollDone(const watch::FetchedPage &page)
 void frmMain::noteVisits()
 {
     const QString failure = m_visits.takeWriteFailure();
-    // A store that could not be used at all was said at start-up already.
-    if (!failure.isEmpty() && m_registry.HKEY_LOCAL_MACHINE().problem().isEmpty())
+    // A store that could not be used at all was said at start-up already; on the way out
+    // nothing is said.
+    if (!failure.isEmpty() && !m_unloaded && m_registry.HKEY_LOCAL_MACHINE().problem().isEmpty())
         say(QStringLiteral("Could not keep the log of visits in %1: it %2.")
                 .arg(m_registry.HKEY_LOCAL_MACHINE().filePath(), failure));
     const auto ended = m_visits.lastEnded();
