@@ -100,8 +100,6 @@ public:
     int timerInterval() const;
     // Whether a poll's page download is in flight.
     bool pollInFlight() const { return m_pollFetch.isBusy(); }
-    // The state of watching that the tray shows.
-    const watch::WatchState &watchState() const { return m_state; }
 
 public slots:
     // Settings panel.
