@@ -5,7 +5,7 @@
 #include "GuiStall.h"
 #include "RecordingSoundPlayer.h"
 #include "TempStore.h"
-#include "app/frmMain.h"
+#include "app/Application.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -52,20 +52,21 @@ int main(int argc, char **argv)
     test::TempStore store;
     test::FakeGameServer server;
     server.setMode(test::FakeGameServer::Mode::NeverAnswer);
-    platform::CurlHttpClient http;
     platform::PulseSoundPlayer sound;
     test::RecordingNotifier notifier;
     app::QtDialogs dialogs;
-    app::frmMain w(store.registry(), http, sound, notifier, dialogs);
+    app::Application kelvoran(store.registry(), sound, notifier, dialogs);
+    app::frmMain &w = kelvoran.window;
     w.Form_Load();
     w.txtIPAddress->setText(QStringLiteral("127.0.0.1"));
     w.txtPortNumber->setText(server.portText());
     w.txtFriendWav->setText(wav);
 
-    const double poll = longestStall(3000, [&] { w.Timer_Timer(); });
+    kelvoran.group.start();
+    const double poll = longestStall(3000, [&] { kelvoran.group.first().poll(); });
     std::printf("poll against a server that never answers: GUI thread busy at most %.1f ms "
                 "(download still in flight: %s)\n",
-                poll, w.pollInFlight() ? "yes" : "no");
+                poll, kelvoran.group.first().pollInFlight() ? "yes" : "no");
     const double play = longestStall(5000, [&] { w.cmdPlayFriend_Click(); });
     std::printf("a 4-second WAV playing: GUI thread busy at most %.1f ms\n", play);
     w.Form_Unload();

@@ -5,7 +5,7 @@
 #include "FakeGameServer.h"
 #include "RecordingSoundPlayer.h"
 #include "TempStore.h"
-#include "app/frmMain.h"
+#include "app/Application.h"
 #include "platform/HttpClient.h"
 #include "platform/SoundPlayer.h"
 
@@ -45,17 +45,18 @@ int main(int argc, char **argv)
                                               QStringLiteral("10.0.0.%1").arg(i + 1)};
     server.setPlayers(players);
 
-    kelvoran::platform::CurlHttpClient http;
     kelvoran::platform::PulseSoundPlayer sound;
     kelvoran::test::RecordingNotifier notifier;
     kelvoran::app::QtDialogs dialogs;
-    kelvoran::app::frmMain w(store.registry(), http, sound, notifier, dialogs);
+    kelvoran::app::Application kelvoran(store.registry(), sound, notifier, dialogs);
+    kelvoran::app::frmMain &w = kelvoran.window;
     w.Form_Load();
     w.txtIPAddress->setText(QStringLiteral("127.0.0.1"));
     w.txtPortNumber->setText(server.portText());
 
     int ticks = 0;
-    QObject::connect(w.Timer, &QTimer::timeout, &w, [&] { ++ticks; });
+    QObject::connect(&kelvoran.group.first(), &kelvoran::watch::Watcher::stateChanged, &w,
+                     [&] { ++ticks; });
 
     QTimer::singleShot(500, &w, [&] { w.showMinimized(); });
     QElapsedTimer wall;

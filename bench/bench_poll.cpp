@@ -6,6 +6,7 @@
 #include "FakeGameServer.h"
 #include "RecordingSoundPlayer.h"
 #include "TempStore.h"
+#include "watch/PlayerSource.h"
 #include "watch/ServerWatch.h"
 #include "watchlist/WatchList.h"
 
@@ -57,9 +58,10 @@ int main(int argc, char **argv)
                                     QStringLiteral("10.0.%1.%2").arg(i / 8).arg(i % 8 + 1)};
     server.setPlayers(players);
     platform::CurlHttpClient http;
-    const watch::WatchFields fields{QStringLiteral("admin"),       QStringLiteral("pw"),
-                                    QStringLiteral("127.0.0.1"),   server.portText(),
-                                    QStringLiteral("/friend.wav"), QStringLiteral("/foe.wav")};
+    const watch::ServerConfig fields{.address = QStringLiteral("127.0.0.1"),
+                                     .port = server.portText(),
+                                     .adminName = QStringLiteral("admin"),
+                                     .password = QStringLiteral("pw")};
     QElapsedTimer fetch;
     fetch.start();
     const watch::PlayerTable table = watch::fetchCurrentPlayers(http, fields).table;
@@ -80,10 +82,11 @@ int main(int argc, char **argv)
                                    : QStringLiteral("Watched%1").arg(i, 5, 10, QLatin1Char('0'));
             store.registry().addEntry((i % 2 ? kFoePrefix : kFriendPrefix) + id);
         }
-        watch::ServerWatch watcher(store.registry(), silent, notifier);
+        watch::Announcer announcer(silent, notifier);
+        watch::ServerWatch watcher(store.registry(), announcer);
         QElapsedTimer first;
         first.start();
-        watcher.PollCycle(table, fields);
+        watcher.PollCycle(table, fields.displayName());
         const double firstMs = msSince(first);
 
         const quint64 writesBefore = store.store().committedWrites();
@@ -93,7 +96,7 @@ int main(int argc, char **argv)
             QElapsedTimer t;
             const double cpuBefore = cpuMs();
             t.start();
-            watcher.PollCycle(table, fields);
+            watcher.PollCycle(table, fields.displayName());
             ms.push_back(msSince(t));
             cpu.push_back(cpuMs() - cpuBefore);
         }

@@ -36,33 +36,17 @@ QString player(int i)
     return QStringLiteral("Player%1").arg(i, 2, 10, QLatin1Char('0'));
 }
 
-// One poll as the window makes it: the cycle (timed into `cycleMs`), then its report for the
-// visit log (announcements are the entries whose flag the cycle turned to "NO").
+// One poll as a watcher makes it: the cycle (timed into `cycleMs`), then its report for the
+// visit log.
 watch::PollReport cycle(watch::ServerWatch &watcher, const watch::PlayerTable &table,
                         const QDateTime &when, double *cycleMs)
 {
-    std::map<QString, QString> before;
-    for (const WatchEntryFlag &e : watcher.loadedWatchList())
-        before[e.subkey] = e.flag;
-    const watch::WatchFields fields{"admin", "pw", "127.0.0.1", "8888", "/f.wav", "/e.wav"};
     QElapsedTimer t;
     t.start();
-    watcher.PollCycle(table, fields);
+    watch::PollReport report = watcher.PollCycle(table, "ut");
     *cycleMs = msSince(t);
-
-    watch::PollReport report{when, {}, bool(table), int(table ? table->size() : 0), {}, {}};
-    QHash<QString, const watch::PlayerRow *> onLine;
-    for (const watch::PlayerRow &row : table ? *table : QList<watch::PlayerRow>())
-        onLine.insert(row.name, &row), onLine.insert(row.ip, &row);
-    for (const WatchEntryFlag &e : watcher.loadedWatchList()) {
-        const watch::PlayerRow *row = onLine.value(identifierOf(e.subkey).toString());
-        if (!row)
-            continue;
-        report.watchedOnLine << e.subkey;
-        if (e.flag == kAnnounced && before[e.subkey] != kAnnounced)
-            report.announced.append(
-                {e.subkey, e.subkey.startsWith(kFriendPrefix), row->name, row->ip, false});
-    }
+    report.when = when;
+    report.fetch = {platform::FetchResult::Failure::None, 200, true, {}};
     return report;
 }
 
@@ -78,7 +62,7 @@ Poll poll(watch::ServerWatch &watcher, watch::VisitLog &log, const watch::Player
     const watch::PollReport report = cycle(watcher, table, when, &p.cycleMs);
     QElapsedTimer t;
     t.start();
-    log.record(report);
+    log.record("", "ut", report);
     p.logMs = msSince(t);
     return p;
 }
@@ -116,7 +100,8 @@ int main(int argc, char **argv)
         if (i > 0)
             without00.append(all.last());
     }
-    watch::ServerWatch watcher(store.registry(), silent, notifier);
+    watch::Announcer announcer(silent, notifier);
+    watch::ServerWatch watcher(store.registry(), announcer);
     watch::VisitLog log(store.store());
     const Poll first = poll(watcher, log, all, when);
     std::printf("first poll, 8 watched players arrive: cycle %.2f ms, log %.2f ms\n", first.cycleMs,
@@ -158,8 +143,8 @@ int main(int argc, char **argv)
     double ignored = 0;
     const watch::PollReport leaving = cycle(watcher, without00, when.addSecs(33), &ignored);
     const watch::PollReport arriving = cycle(watcher, all, when.addSecs(66), &ignored);
-    const double leave = longestStall(600, [&] { log.record(leaving); });
-    const double arrive = longestStall(600, [&] { log.record(arriving); });
+    const double leave = longestStall(600, [&] { log.record("", "ut", leaving); });
+    const double arrive = longestStall(600, [&] { log.record("", "ut", arriving); });
     std::printf("the log's part of a poll, window open: GUI thread busy at most %.1f ms as a "
                 "visit ends, %.1f ms as one begins\n",
                 leave, arrive);

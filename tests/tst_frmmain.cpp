@@ -1,12 +1,12 @@
 // The window on Qt's offscreen platform, over a real store and real INI files: start-up, the
 // settings panel's two modes, saving, the current players view and the poll with their downloads
 // off the GUI thread, the watch-list commands, browsing, the timer and the layout.
-#include "FakeGameServer.h"
+#include "FakeSources.h"
 #include "RecordingSoundPlayer.h"
 #include "TempStore.h"
 #include "TestBytes.h"
 #include "WindowDoubles.h"
-#include "app/frmMain.h"
+#include "app/Application.h"
 #include "settings/ServerIni.h"
 #include "settings/SettingsStore.h"
 #include "watchlist/WatchList.h"
@@ -18,7 +18,6 @@
 #include <QtTest>
 using namespace kelvoran;
 using app::frmMain;
-using test::FakePlayer;
 namespace {
 const QByteArray kServerIni = "[UWeb.WebServer]\r\nbEnabled=False\r\nListenPort=7777\r\n\r\n"
                               "[UTServerAdmin.UTServerAdmin]\r\nAdminUsername=boss\r\n"
@@ -39,20 +38,29 @@ class FrmMainTest : public QObject
     Q_OBJECT
     QTemporaryDir dir;
     std::unique_ptr<test::TempStore> t;
-    std::unique_ptr<test::HeldHttpClient> http;
+    std::unique_ptr<test::FakeSources> sources;
     test::RecordingSoundPlayer sound;
     test::RecordingNotifier notifier;
     test::ScriptedDialogs dialogs;
-    std::unique_ptr<frmMain> w;
+    std::unique_ptr<app::Application> app;
+    frmMain *w = nullptr;
     QString ini() const { return dir.filePath("UnrealTournament.ini"); }
     frmMain &open(Module1 *registry = nullptr)
     {
-        w = std::make_unique<frmMain>(registry ? *registry : t->registry(), *http, sound, notifier,
-                                      dialogs);
+        app.reset();
+        app = std::make_unique<app::Application>(registry ? *registry : t->registry(), sound,
+                                                 notifier, dialogs, sources->factory());
+        w = &app->window;
         w->Form_Load();
         w->activateWindow();
-        [[maybe_unused]] const bool active = QTest::qWaitForWindowActive(w.get());
+        [[maybe_unused]] const bool active = QTest::qWaitForWindowActive(w);
         return *w;
+    }
+    // Answers the reading the window or the watching has sent out.
+    void answer(const QString &page)
+    {
+        QVERIFY(QTest::qWaitFor([this] { return sources->waiting() > 0; }, 10000));
+        QVERIFY(sources->answer(page));
     }
     // Complete, saved settings; the next start loads them.
     void storeAllSettings()
@@ -83,13 +91,12 @@ private slots:
         QVERIFY(dir.isValid());
         t = std::make_unique<test::TempStore>();
         QVERIFY(t->isValid());
-        http = std::make_unique<test::HeldHttpClient>();
+        sources = std::make_unique<test::FakeSources>();
         sound.played.clear();
         notifier.shown.clear();
         dialogs = {};
-        http->page = test::FakeGameServer::playersPage({{"Bob", "10.0.0.1"}, {"Ann", "10.0.0.2"}});
     }
-    void cleanup() { w.reset(); }
+    void cleanup() { app.reset(); }
     // A first start, here with a store that cannot be used (said as in writesRefused): empty
     // fields, the watch controls off, no polling.
     void firstStartWithAStoreThatCannotBeUsed()
@@ -101,7 +108,7 @@ private slots:
             QVERIFY2(f->text().isEmpty(), qPrintable(f->objectName()));
         QCOMPARE(state(), u"Save Settings0"_qs);
         QCOMPARE(w->size(), QSize(469, 406)); // 7035 x 6090 twips, fixed
-        QVERIFY(w->optFriend->isChecked() && w->isVisible() && !w->Timer->isActive());
+        QVERIFY(w->optFriend->isChecked() && w->isVisible() && !app->group.watching());
     }
     // Saved settings come back; the INI file's web server is switched on; the first click after
     // the start is answered and leaves the saved state as it is; then edits switch the state.
@@ -118,7 +125,9 @@ private slots:
         QCOMPARE(test::readFile(ini()), QByteArray(kServerIni).replace("=False", "=TRUE"));
         QVERIFY(w->focusWidget() == w->txtINIfile);
         QTest::mouseClick(w->cmdShowCurrent, Qt::LeftButton);
+        answer("Ann/10.0.0.2,Bob/10.0.0.1");
         QTRY_COMPARE_WITH_TIMEOUT(rows(w->lstPlayers), (QStringList{"Ann", "Bob"}), 10000);
+        QCOMPARE(sources->asked(), QStringList{"host:7777 as boss"});
         QCOMPARE(state(), u"Current Settings1"_qs);
         // Edits are detected per field, against the text the field held when it got the focus.
         w->txtAdminName->setFocus(Qt::TabFocusReason);
@@ -172,28 +181,25 @@ private slots:
     }
     void showCurrentPlayers_data()
     {
-        QTest::addColumn<QByteArray>("page");  // empty: the server cannot be reached
+        QTest::addColumn<QString>("page");
         QTest::addColumn<QString>("expected"); // names|addresses|message|flag of an entry at "NO"
-        const QByteArray bots = test::FakeGameServer::playersPage({{"Bot", "", {}, 0, 0, true}});
-        QTest::newRow("page order")
-            << test::FakeGameServer::playersPage(
-                   {{"Zed", "10.0.0.9"}, {"Big&nbsp;Bob", "10.0.0.1"}, {"Bot", "", {}, 0, 0, true}})
-            << "BigBob Zed|10.0.0.1 10.0.0.9||NO";
+        QTest::newRow("page order") << "Zed/10.0.0.9,BigBob/10.0.0.1"
+                                    << "Zed BigBob|10.0.0.9 10.0.0.1||NO";
         const QString none = "||No players on-line. NO|";
-        QTest::newRow("unreachable") << QByteArray() << none + "NO";
-        QTest::newRow("401") << QByteArray("<H1>401 Unauthorized</H1>") << none + "NO";
-        QTest::newRow("only bots: armed before the box") << bots << "||No players on-line. YES|YES";
-        QTest::newRow("only bots, window hidden meanwhile") << bots << "|||YES";
+        QTest::newRow("unreachable") << "refused" << none + "NO";
+        QTest::newRow("401") << "401" << none + "NO";
+        QTest::newRow("only bots: armed before the box") << ""
+                                                         << "||No players on-line. YES|YES";
+        QTest::newRow("only bots, window hidden meanwhile") << ""
+                                                            << "|||YES";
     }
     void showCurrentPlayers()
     {
-        QFETCH(QByteArray, page);
+        QFETCH(QString, page);
         QFETCH(QString, expected);
         t->setEntry("Frd_Zed", "NO");
         open();
         w->lstPlayers->addItem("from before");
-        http->page = page;
-        http->held = true;
         w->cmdShowCurrent->setEnabled(true);
         w->cmdShowCurrent_Click();
         // Busy until the page is in; the window answers meanwhile.
@@ -202,32 +208,12 @@ private slots:
         dialogs.onMessage = [this] { dialogs.shown.last() += ' ' + t->flagOf("Frd_Zed"); };
         if (QByteArray(QTest::currentDataTag()).contains("hidden"))
             w->hide();
-        http->release();
+        answer(page);
         QTRY_COMPARE_WITH_TIMEOUT(w->cursor().shape(), Qt::ArrowCursor, 10000);
         QCOMPARE(QStringList({rows(w->lstPlayers).join(' '), rows(w->lstIP).join(' '),
                               dialogs.shown.join(' '), t->flagOf("Frd_Zed")})
                      .join('|'),
                  expected);
-    }
-    // A tick while a poll's page is on its way starts nothing; Restore stops the timer, and the
-    // poll in flight still announces.
-    void pollInFlight()
-    {
-        storeAllSettings();
-        t->registry().addEntry("Frd_Bob");
-        open();
-        w->setWindowState(Qt::WindowMinimized); // no tray offscreen: it stays in the task bar
-        http->held = true;
-        w->Timer_Timer();
-        QTRY_COMPARE_WITH_TIMEOUT(http->requests(), 1, 10000);
-        w->Timer_Timer();
-        w->mPopRestore_Click();
-        QVERIFY(w->pollInFlight() && !w->Timer->isActive() && w->isVisible());
-        http->release();
-        QTRY_COMPARE_WITH_TIMEOUT(sound.played, QStringList{"/f.wav"}, 10000);
-        QCOMPARE(http->requests(), 1);
-        QCOMPARE(notifier.shown, QStringList{"Friend on line: Bob/"});
-        QCOMPARE(t->flagOf("Frd_Bob"), u"NO"_qs);
     }
     // Players Ann, Ann, Zed and a bot listed (or none: "-"); "Frd_Al" (announced) and "Frd_Ann"
     // already watched.
@@ -314,34 +300,36 @@ private slots:
     {
         storeAllSettings();
         t->registry().addEntry("Frd_Bob");
-        open().mPopMute->trigger();
+        open().tray().mPopMute->trigger();
         open();
-        QVERIFY(w->mPopMute->isChecked());
+        app::TrayIcon &tray = w->tray();
+        QVERIFY(tray.mPopMute->isChecked());
         w->setWindowState(Qt::WindowMinimized);
         QString flags; // the announced "NO", then armed again by the failing polls
-        for (const QByteArray &page : {http->page, QByteArray(), QByteArray(), QByteArray()}) {
-            http->page = page;
-            w->Timer_Timer();
-            QTRY_VERIFY_WITH_TIMEOUT(!w->pollInFlight(), 10000);
+        for (const char *page : {"Bob/10.0.0.1", "refused", "refused", "refused"}) {
+            app->group.first().poll();
+            answer(page);
+            QTRY_VERIFY_WITH_TIMEOUT(!app->group.first().pollInFlight(), 10000);
             flags += t->flagOf("Frd_Bob") + ' ';
         }
         QCOMPARE(flags + sound.played.join(' '), u"NO YES YES YES "_qs);
+        QCOMPARE(sources->asked(), QStringList(4, "host:7777 as boss"));
         QCOMPARE(notifier.shown, QStringList{"Kelvoran cannot watch host:7777/cannot reach the "
                                              "server (connection refused)"});
-        const QString tip = w->trayRecord->toolTip();
+        const QString tip = tray.trayRecord->toolTip();
         QVERIFY2(tip.startsWith("Kelvoran\nWatching host:7777\nSince ") &&
                      tip.contains("connection refused)\nAnnouncements muted\nLast visit: Bob "
                                   "(friend) "),
                  qPrintable(tip));
         const QList<platform::VisitRow> log = t->store().visits();
         QVERIFY(log.size() == 1 && log[0].muted && log[0].endNote == "server not read");
-        QCOMPARE(w->mPopupSys->actions(),
-                 (QList{w->mPopRestore, w->mPopMute, w->mPopVisits, w->mPopExit}));
-        w->mPopVisits->trigger();
+        QCOMPARE(tray.mPopupSys->actions(), (QList{tray.mPopRestore, tray.mPopMute, tray.mPopVisits,
+                                                   tray.mPopServers, tray.mPopExit}));
+        tray.mPopVisits->trigger();
         auto *visits = w->findChild<QTableWidget *>("tblVisits");
         QVERIFY(visits && visits->isVisible() && visits->rowCount() == 1);
-        w->mPopMute->trigger();
-        QVERIFY(!w->mPopMute->isChecked() && !settings::storedMute(t->registry()));
+        tray.mPopMute->trigger();
+        QVERIFY(!tray.mPopMute->isChecked() && !settings::storedMute(t->registry()));
     }
     void deleting_data()
     {
@@ -419,11 +407,11 @@ private slots:
         w->showMinimized();
         QCOMPARE(w->timerInterval(), 32768);
         w->Form_MouseMove(QSystemTrayIcon::Trigger);
-        QVERIFY(w->isVisible() && !w->isMinimized() && w->Timer->isActive());
-        w->mPopRestore_Click();
+        QVERIFY(w->isVisible() && !w->isMinimized() && app->group.watching());
+        w->tray().mPopRestore->trigger();
         QCOMPARE(w->timerInterval(), 0);
         w->close();
-        QVERIFY(!w->trayRecord->isVisible());
+        QVERIFY(!w->tray().trayRecord->isVisible());
     }
 };
 

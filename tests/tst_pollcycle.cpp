@@ -6,15 +6,19 @@
 #include <QtTest>
 using namespace kelvoran;
 namespace {
-// The sound files are named by their kind, so the sounds played read as "friend foe".
-const watch::WatchFields kFields{"admin", "secret", "127.0.0.1", "8888", "friend", "foe"};
-// A fresh store with the poll cycle over it, for one test or one row.
+// A fresh store with the poll cycle over it, for one test or one row. The sound files are named
+// by their kind, so the sounds played read as "friend foe".
 struct Watch
 {
     test::TempStore t;
     test::RecordingSoundPlayer sound;
     test::RecordingNotifier notifier;
-    watch::ServerWatch cycle{t.registry(), sound, notifier};
+    watch::Announcer announcer = [this] {
+        watch::Announcer a(sound, notifier);
+        a.setSounds("friend", "foe");
+        return a;
+    }();
+    watch::ServerWatch cycle{t.registry(), announcer};
 };
 
 } // namespace
@@ -39,8 +43,9 @@ private slots:
                "B\\ob/10.9 | friend | NO | 1"},
               {"by name and by address: store order, one a cycle", "Foe_Al=YES Frd_10.1=YES",
                "Al/10.1 | foe | NO YES | 1; Al/10.1 | friend | NO NO | 1; Al/10.1 | | NO NO | 0"},
-              {"case counts; no kind prefix: never announced", "Frd_bob=YES Pal_Bob=YES Xy=NO",
-               "Bob/10.1,Ann/10.2 | | YES YES YES | 1"},
+              {"case counts; no kind prefix or no identifier: never announced",
+               "Frd_=YES Frd_bob=YES Pal_Bob=YES Xy=NO",
+               "Bob/10.1,Ann/10.2,Bot/ | | YES YES YES YES | 1"},
               {"no table or no player rows (only bots): all armed", "foe_10.2=NO Frd_Bob=NO",
                "- | | YES YES | 2; Bob/10.1 | friend | YES NO | 1; | | YES YES | 1"}})
             QTest::newRow(tag) << QString(entries) << QString(cycles);
@@ -58,7 +63,7 @@ private slots:
             QList<watch::PlayerRow> rows;
             for (const QString &p : players.split(u',', Qt::SkipEmptyParts))
                 rows.append({p.section(u'/', 0, 0), p.section(u'/', 1)});
-            w.cycle.PollCycle(players == u"-" ? watch::PlayerTable() : rows, kFields);
+            w.cycle.PollCycle(players == u"-" ? watch::PlayerTable() : rows, "ut");
             QStringList seen{players, "|", std::exchange(w.sound.played, {}).join(u' '), "|"};
             for (const WatchEntryFlag &e : w.t.registry().watchEntries())
                 seen << e.flag;
@@ -74,13 +79,15 @@ private slots:
         QString flagAtPlay;
         w.sound.onPlay = [&] { flagAtPlay += w.t.flagOf(u"Foe_10.1"_qs); };
         const QList<watch::PlayerRow> rows{{u"Bob"_qs, u"10.1"_qs}, {u"<K>Al&Co"_qs, u"10.2"_qs}};
-        const watch::PollReport report = w.cycle.PollCycle(rows, kFields);
+        const watch::PollReport report = w.cycle.PollCycle(rows, "CTF");
         QCOMPARE(flagAtPlay + ' ' + w.notifier.shown.join(','),
-                 u"NONO Foe on line: 10.1/,Friend on line: <K>Al&Co/"_qs);
+                 u"NONO Foe on line: 10.1/on CTF,Friend on line: <K>Al&Co/on CTF"_qs);
         QCOMPARE(report.announced,
                  (QList<watch::Announcement>{{"Foe_10.1", false, "Bob", "10.1"},
                                              {"Frd_<K>Al&Co", true, rows[1].name, rows[1].ip}}));
-        QCOMPARE(report.watchedOnLine, (QStringList{"Foe_10.1", "Frd_<K>Al&Co"}));
+        QCOMPARE(report.watchedOnLine,
+                 (QList<watch::Sighting>{{"Foe_10.1", "Bob", "10.1", true},
+                                         {"Frd_<K>Al&Co", rows[1].name, rows[1].ip, true}}));
         QVERIFY(report.tableRead && report.playersOnLine == 2);
     }
     // A store that refuses the "NO": each visit is still announced once.
@@ -91,11 +98,11 @@ private slots:
         QVERIFY(QFile::setPermissions(w.t.filePath(), QFile::ReadOwner));
         platform::RegistryStore readOnly(w.t.filePath());
         Module1 registry(readOnly);
-        watch::ServerWatch cycle(registry, w.sound, w.notifier);
+        watch::ServerWatch cycle(registry, w.announcer);
         const QList<watch::PlayerRow> bob{{u"Bob"_qs, u"10.1"_qs}};
         QString heard;
         for (const QList<watch::PlayerRow> &rows : {bob, bob, bob, {}, bob, bob}) {
-            cycle.PollCycle(rows, kFields);
+            cycle.PollCycle(rows, "ut");
             heard += QString::number(std::exchange(w.sound.played, {}).size());
         }
         QCOMPARE(heard + w.t.flagOf(u"Frd_Bob"_qs), u"100010YES"_qs);

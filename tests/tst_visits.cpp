@@ -12,6 +12,7 @@
 using namespace kelvoran;
 using platform::RegistryStore;
 using platform::VisitRow;
+using Failure = platform::FetchResult::Failure;
 namespace {
 const QDateTime kStart(QDate(2024, 3, 14), QTime(20, 12)); // local time
 const auto at = [](int minutes) { return kStart.addSecs(60 * minutes); };
@@ -73,16 +74,21 @@ private slots:
         QSignalSpy changes(&log, &watch::VisitLog::changed);
         QString said;
         for (int minute = 0; const QString &poll : polls.split(';')) {
-            watch::PollReport report{at(minute++), {}, poll.trimmed() != "-", 0, {}, {}};
+            const bool read = poll.trimmed() != "-";
+            watch::PollReport report{
+                at(minute++), {read ? Failure::None : Failure::Refused, read ? 200 : 0, read, {}},
+                read,         0,
+                {},           {}};
             for (QString e : QString(report.tableRead ? poll : "").split(' ', Qt::SkipEmptyParts)) {
                 const bool muted = e.endsWith('!'), announced = e.startsWith('+');
                 const bool al = e.remove('!').remove('+').contains("Al") || e.contains("10.1");
                 if (announced)
                     report.announced.append(
                         {e, e.startsWith("Frd_"), al ? "Al" : "Bob", al ? "10.1" : "10.2", muted});
-                report.watchedOnLine << e;
+                report.watchedOnLine.append({e});
             }
-            poll.trimmed() == "stop" ? log.pollingStopped(report.when) : log.record(report);
+            poll.trimmed() == "stop" ? log.pollingStopped("", report.when)
+                                     : log.record("", "ut", report);
             said += log.takeWriteFailure(); // once, not at every poll
         }
         QStringList got;
@@ -121,9 +127,9 @@ private slots:
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
         test::TempStore t;
         for (const VisitRow &v :
-             {VisitRow{0, at(0), at(40), "server not read", true, "Al", "Al", "10.1"},
-              {0, at(48), at(300), "", false, "10.2", "Bob", "10.2", true},
-              {0, at(53), {}, "", true, "Bob", "B\tob", "10.2"}})
+             {VisitRow{0, at(0), at(40), "server not read", true, "Al", "Al", "10.1", false, "CTF"},
+              {0, at(48), at(300), "", false, "10.2", "Bob", "10.2", true, "ut:7777"},
+              {0, at(53), {}, "", true, "Bob", "B\tob", "10.2", false, "DM", "already there"}})
             t.store().addVisit(v);
         watch::VisitLog log(t.store());
         test::ScriptedDialogs dialogs;
@@ -131,10 +137,12 @@ private slots:
         w.show();
         const QLocale l;
         const auto time = [&](int m) { return l.toString(at(m), QLocale::ShortFormat); };
-        const QStringList rows{time(53) + "\tunknown (Kelvoran stopped)\tfriend\tBob\tB ob\t10.2\n",
-                               time(48) + '\t' + time(300) + "\tfoe (muted)\t10.2\tBob\t10.2\n",
-                               time(0) + '\t' + l.toString(at(40).time(), QLocale::ShortFormat) +
-                                   " (server not read)\tfriend\tAl\tAl\t10.1\n"};
+        const QStringList rows{
+            time(53) +
+                " (already there)\tunknown (Kelvoran stopped)\tfriend\tBob\tB ob\t10.2\tDM\n",
+            time(48) + '\t' + time(300) + "\tfoe (muted)\t10.2\tBob\t10.2\tut:7777\n",
+            time(0) + '\t' + l.toString(at(40).time(), QLocale::ShortFormat) +
+                " (server not read)\tfriend\tAl\tAl\t10.1\tCTF\n"};
         const auto copy = [&] {
             w.cmdCopy->click();
             return QString::number(w.tblVisits->rowCount()) + QGuiApplication::clipboard()->text();
@@ -143,7 +151,13 @@ private slots:
         for (int row : {2, 0})
             w.tblVisits->setRangeSelected({row, 0, row, 5}, true);
         QCOMPARE(copy(), '3' + rows[0] + rows[2]);
-        log.record({at(60), {}, true, 1, {{"Foe_Al", false, "Al", "10.1"}}, {"Foe_Al"}});
+        log.record("", "ut",
+                   {at(60),
+                    {Failure::None, 200, true, {}},
+                    true,
+                    1,
+                    {{"Foe_Al", false, "Al", "10.1"}},
+                    {{"Foe_Al"}}});
         QCOMPARE(copy(), '4' + rows[0] + rows[2]);
         QCOMPARE(w.tblVisits->item(0, 1)->text(), u"on line"_qs); // the visit this run follows
         dialogs.answers = QStringList{"no", "yes"};

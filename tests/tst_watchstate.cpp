@@ -54,7 +54,7 @@ private slots:
         QFETCH(QString, poll);
         QFETCH(QString, said);
         WatchState state;
-        state.record(report(poll));
+        state.record(report(poll), "ut");
         QCOMPARE(state.outcomeText(), said);
         QCOMPARE(state.failing(), !said.contains("on line"));
     }
@@ -75,10 +75,9 @@ private slots:
         QFETCH(QString, polls);
         QFETCH(QString, notices);
         WatchState state;
-        state.setServer("ut.example", "7777");
         QString seen;
         for (const QString &poll : polls.split(' ')) {
-            if (const auto notice = state.record(report(poll)))
+            if (const auto notice = state.record(report(poll), "ut.example:7777"))
                 seen += notice->body != state.outcomeText()                               ? "?"
                         : notice->summary == "Kelvoran cannot watch ut.example:7777"      ? "!"
                         : notice->summary == "Kelvoran is watching ut.example:7777 again" ? "+"
@@ -86,30 +85,24 @@ private slots:
         }
         QCOMPARE(seen, notices);
     }
-    void toolTip()
+    void statusLines()
     {
         const QLocale uk(QLocale::English, QLocale::UnitedKingdom);
         WatchState state;
-        QCOMPARE(state.toolTip(uk), u"Kelvoran\nNot watching: minimise the window to start"_qs);
-        state.setServer("203.0.113.5", "8888");
-        state.setPolling(true);
+        QString lines = state.statusLine(uk) + '|';
         PollReport r = report("200:9", 14);
-        r.watchedOnLine = {"Frd_a", "Foe_10.0.0.66", "Frd_b", "Frd_c",
-                           "Frd_d", "Frd_e",         "Frd_f", "Xy"};
-        state.record(r);
-        QCOMPARE(state.toolTip(uk, {"Last visit: x"}),
-                 u"Kelvoran\nWatching 203.0.113.5:8888\n20:14: 9 players on line\n"
-                 "Friends on line: a, b, c, d, e and 1 more\nFoes on line: 10.0.0.66\n"
-                 "Last visit: x"_qs);
+        r.watchedOnLine = {{"Frd_a"}, {"Foe_10.0.0.66"}, {"Frd_b"}, {"Xy"}};
+        state.record(r, "ut");
+        lines += state.statusLine(uk) + '|' + state.friendsOnLine().join(',') + '|' +
+                 state.foesOnLine().join(',') + '|';
+        state.record(report("401", 10), "ut");
+        state.record(report("refused", 20), "ut");
+        lines += state.statusLine(uk) + '|' + state.friendsOnLine().join(',');
+        QCOMPARE(lines, u"|20:14: 9 players on line|a,b|10.0.0.66|Since 20:10: cannot reach the "
+                        "server (connection refused)|"_qs);
         const platform::VisitRow bob{
             .came = r.when, .left = r.when.addSecs(38 * 60), .isFriend = true, .watchedAs = "Bob"};
         QCOMPARE(watch::lastVisitLine(bob, uk), u"Last visit: Bob (friend) 20:14 to 20:52"_qs);
-        state.record(report("401", 10));
-        state.record(report("refused", 20));
-        state.setMuted(true);
-        QCOMPARE(state.toolTip(uk),
-                 u"Kelvoran\nWatching 203.0.113.5:8888\nSince 20:10: cannot "
-                 "reach the server (connection refused)\nAnnouncements muted"_qs);
     }
 };
 

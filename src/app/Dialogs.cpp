@@ -4,11 +4,21 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QWidget>
 
 namespace kelvoran::app {
 
 namespace {
 const QString kTitle = QStringLiteral("Kelvoran");
+}
+
+void say(QWidget *window, Dialogs &dialogs, platform::Notifier &notifier, const QString &text)
+{
+    if (window->isVisible() && !window->isMinimized() &&
+        !window->testAttribute(Qt::WA_DontShowOnScreen))
+        dialogs.message(window, text);
+    else
+        notifier.notify(kTitle, text);
 }
 
 void QtDialogs::message(QWidget *parent, const QString &text)

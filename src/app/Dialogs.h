@@ -1,5 +1,7 @@
 #pragma once
 // The window's dialogs, titled "Kelvoran": message boxes, the input box and the file dialog.
+#include "platform/Notifier.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -29,6 +31,10 @@ public:
     // A modal question with Yes and No, No the default; true on Yes.
     virtual bool question(QWidget *parent, const QString &text) = 0;
 };
+
+// Says a failure: in a message box over `window` while it is shown, else as a desktop notification
+// titled "Kelvoran" (no modal box over a hidden window).
+void say(QWidget *window, Dialogs &dialogs, platform::Notifier &notifier, const QString &text);
 
 class QtDialogs final : public Dialogs
 {

@@ -17,7 +17,7 @@ namespace kelvoran::app {
 
 namespace {
 
-enum Column { Came, Left, Kind, WatchedAs, Name, Ip, Columns };
+enum Column { Came, Left, Kind, WatchedAs, Name, Ip, Server, Columns };
 
 // The texts of one visit's cells. An end on the day the visit began shows its time only.
 QStringList cells(const watch::VisitRow &v, bool running)
@@ -34,7 +34,10 @@ QStringList cells(const watch::VisitRow &v, bool running)
     QString kind = v.isFriend ? QStringLiteral("friend") : QStringLiteral("foe");
     if (v.muted)
         kind += QStringLiteral(" (muted)");
-    return {locale.toString(v.came, QLocale::ShortFormat), left, kind, v.watchedAs, v.name, v.ip};
+    QString came = locale.toString(v.came, QLocale::ShortFormat);
+    if (!v.cameNote.isEmpty())
+        came += QStringLiteral(" (%1)").arg(v.cameNote);
+    return {came, left, kind, v.watchedAs, v.name, v.ip, v.server};
 }
 
 } // namespace
@@ -47,7 +50,8 @@ VisitsWindow::VisitsWindow(watch::VisitLog &log, Dialogs &dialogs, QWidget *pare
     tblVisits->setObjectName(QStringLiteral("tblVisits"));
     tblVisits->setHorizontalHeaderLabels({QStringLiteral("Came"), QStringLiteral("Left"),
                                           QStringLiteral("Kind"), QStringLiteral("Watched as"),
-                                          QStringLiteral("Name"), QStringLiteral("IP")});
+                                          QStringLiteral("Name"), QStringLiteral("IP"),
+                                          QStringLiteral("Server")});
     tblVisits->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tblVisits->setSelectionBehavior(QAbstractItemView::SelectRows);
     tblVisits->setSelectionMode(QAbstractItemView::ExtendedSelection);

@@ -18,7 +18,7 @@ public:
     VisitsWindow(watch::VisitLog &log, Dialogs &dialogs, QWidget *parent = nullptr);
 
     // Controls, also their object names.
-    QTableWidget *tblVisits = nullptr; // Came, Left, Kind, Watched as, Name, IP
+    QTableWidget *tblVisits = nullptr; // Came, Left, Kind, Watched as, Name, IP, Server
     QPushButton *cmdCopy = nullptr;
     QPushButton *cmdClear = nullptr;
 

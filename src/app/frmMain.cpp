@@ -1,10 +1,10 @@
 #include "app/frmMain.h"
 
 #include "app/Artwork.h"
-#include "app/VisitsWindow.h"
 #include "settings/PanelState.h"
 #include "settings/ServerIni.h"
 #include "settings/SettingsStore.h"
+#include "watch/PollJob.h"
 #include "watchlist/WatchList.h"
 
 #include <QApplication>
@@ -20,7 +20,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -40,65 +39,6 @@ const QString kTitle = QStringLiteral("Kelvoran");
 const QString kNoPlayers = QStringLiteral("No players on-line.");
 const QString kEnterAllFields = QStringLiteral("Please enter all fields!");
 
-// The layout is given in twips; at 96 dpi 15 twips make one pixel. Qt's pixels are
-// device-independent, so HiDPI screens scale the whole window.
-constexpr int kTwipsPerPixel = 15;
-int px(int twips)
-{
-    return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
-}
-
-template <typename W>
-W *place(QWidget *parent, const char *name, int left, int top, int width, int height)
-{
-    auto *w = new W(parent);
-    w->setObjectName(QLatin1String(name));
-    w->setGeometry(px(left), px(top), px(width), px(height));
-    return w;
-}
-
-// Tahoma, as the window was laid out for. Debian's fonts-wine ships a free Tahoma that fontconfig
-// does not list; it is loaded from there when present. Where no Tahoma exists, fontconfig gives
-// the default sans-serif face for the name. (Asking the font database for its families instead
-// would cost a full scan of the installed fonts at every start.)
-QFont windowFont()
-{
-    static const bool loaded = [] {
-        for (const char *file :
-             {"/usr/share/wine/fonts/tahoma.ttf", "/usr/local/share/wine/fonts/tahoma.ttf"}) {
-            if (QFile::exists(QLatin1String(file)))
-                return QFontDatabase::addApplicationFont(QLatin1String(file)) >= 0;
-        }
-        return false;
-    }();
-    Q_UNUSED(loaded);
-    QFont font(QStringLiteral("Tahoma"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(8.25);
-    font.setWeight(QFont::Normal);
-    return font;
-}
-
-// Wider faces than Tahoma would clip some captions in their fixed-size controls: such a control
-// gets a slightly smaller size of the same face, just enough for its caption.
-void fitCaption(QWidget *w, const QString &caption, int padding)
-{
-    QFont font = w->font();
-    while (font.pointSizeF() > 6.0 &&
-           QFontMetrics(font).horizontalAdvance(caption) + padding > w->width())
-        font.setPointSizeF(font.pointSizeF() - 0.25);
-    if (font != w->font())
-        w->setFont(font);
-}
-
-// The polling interval; tests shorten it through KELVORAN_POLL_INTERVAL_MS.
-int pollIntervalMs()
-{
-    bool ok = false;
-    const int ms = qEnvironmentVariableIntValue("KELVORAN_POLL_INTERVAL_MS", &ok);
-    return ok && ms > 0 ? ms : frmMain::kPollIntervalMs;
-}
-
 // How often a window minimised for want of a tray looks for one; tests shorten it through
 // KELVORAN_TRAY_LOOKOUT_MS.
 int trayLookoutMs()
@@ -110,44 +50,21 @@ int trayLookoutMs()
 
 } // namespace
 
-frmMain::frmMain(Module1 &registry, platform::HttpClient &http, platform::SoundPlayer &sound,
+frmMain::frmMain(Module1 &registry, watch::WatchGroup &group, watch::Announcer &announcer,
+                 watch::VisitLog &visits, platform::SoundPlayer &sound,
                  platform::Notifier &notifier, Dialogs &dialogs, QWidget *parent)
-    : QWidget(parent), m_registry(registry), m_dialogs(dialogs), m_sound(sound),
-      m_notifier(notifier), m_watch(registry, sound, notifier),
-      m_visits(registry.HKEY_LOCAL_MACHINE()), m_icon(kelvoranIcon()), m_failingIcon(failingIcon()),
-      m_pollFetch(http), m_showFetch(http)
+    : QWidget(parent), m_registry(registry), m_group(group), m_announcer(announcer),
+      m_dialogs(dialogs), m_sound(sound), m_notifier(notifier)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(kTitle);
-    setWindowIcon(m_icon);
-    setFont(windowFont());
-    setFixedSize(px(7035), px(6090));
+    setWindowIcon(kelvoranIcon());
     buildControls();
 
-    Timer = new QTimer(this);
-    Timer->setObjectName(QStringLiteral("Timer"));
-    connect(Timer, &QTimer::timeout, this, &frmMain::Timer_Timer);
-
-    mPopupSys = new QMenu(QStringLiteral("&SysTray"), this);
-    mPopupSys->setObjectName(QStringLiteral("mPopupSys"));
-    mPopRestore = mPopupSys->addAction(QStringLiteral("&Restore"));
-    mPopRestore->setObjectName(QStringLiteral("mPopRestore"));
-    mPopMute = mPopupSys->addAction(QStringLiteral("Mute announcements"));
-    mPopMute->setObjectName(QStringLiteral("mPopMute"));
-    mPopMute->setCheckable(true);
-    mPopVisits = mPopupSys->addAction(QStringLiteral("Show Visits"));
-    mPopVisits->setObjectName(QStringLiteral("mPopVisits"));
-    mPopExit = mPopupSys->addAction(QStringLiteral("Exit"));
-    mPopExit->setObjectName(QStringLiteral("mPopExit"));
-    connect(mPopRestore, &QAction::triggered, this, &frmMain::mPopRestore_Click);
-    connect(mPopMute, &QAction::toggled, this, &frmMain::mPopMute_Toggled);
-    connect(mPopVisits, &QAction::triggered, this, &frmMain::mPopVisits_Click);
-    connect(mPopExit, &QAction::triggered, this, &frmMain::mPopExit_Click);
-
-    trayRecord = new QSystemTrayIcon(m_icon, this);
-    trayRecord->setObjectName(QStringLiteral("trayRecord"));
-    trayRecord->setContextMenu(mPopupSys);
-    connect(trayRecord, &QSystemTrayIcon::activated, this, &frmMain::Form_MouseMove);
+    m_tray = new TrayIcon(registry, group, announcer, visits, notifier, dialogs, this);
+    connect(m_tray->mPopRestore, &QAction::triggered, this, &frmMain::mPopRestore_Click);
+    connect(m_tray->mPopExit, &QAction::triggered, this, &frmMain::mPopExit_Click);
+    connect(m_tray->trayRecord, &QSystemTrayIcon::activated, this, &frmMain::Form_MouseMove);
 
     m_trayLookout = new QTimer(this);
     m_trayLookout->setInterval(trayLookoutMs());
@@ -156,139 +73,6 @@ frmMain::frmMain(Module1 &registry, platform::HttpClient &http, platform::SoundP
 
 frmMain::~frmMain() = default;
 
-void frmMain::buildControls()
-{
-    fraAdmin = place<QGroupBox>(this, "fraAdmin", 0, 120, 6975, 3015);
-    fraAdmin->setTitle(QStringLiteral("Admin Options"));
-
-    cmdSaveSettings = place<QPushButton>(fraAdmin, "cmdSaveSettings", 2280, 240, 2895, 375);
-    cmdSaveSettings->setText(kCaptionChanged);
-    cmdSaveSettings->setToolTip(QStringLiteral("Save Setting"));
-    Label8 = place<QLabel>(fraAdmin, "Label8", 120, 840, 2055, 255);
-    Label8->setText(QStringLiteral("Tournament Server INI File"));
-    txtINIfile = place<QLineEdit>(fraAdmin, "txtINIfile", 2160, 840, 4095, 285);
-    Command1 = place<QPushButton>(fraAdmin, "Command1", 6360, 840, 495, 285);
-    Command1->setText(QStringLiteral("..."));
-    Command1->setToolTip(QStringLiteral("Browse for INI files"));
-    Label1 = place<QLabel>(fraAdmin, "Label1", 120, 1320, 1455, 255);
-    Label1->setText(QStringLiteral("Ut Server address"));
-    txtIPAddress = place<QLineEdit>(fraAdmin, "txtIPAddress", 1560, 1320, 2535, 285);
-    Label2 = place<QLabel>(fraAdmin, "Label2", 4320, 1320, 975, 255);
-    Label2->setText(QStringLiteral("Port Number"));
-    txtPortNumber = place<QLineEdit>(fraAdmin, "txtPortNumber", 5280, 1320, 1575, 270);
-    Label3 = place<QLabel>(fraAdmin, "Label3", 120, 1680, 1215, 255);
-    Label3->setText(QStringLiteral("Admin Name"));
-    txtAdminName = place<QLineEdit>(fraAdmin, "txtAdminName", 1560, 1680, 2535, 285);
-    Label4 = place<QLabel>(fraAdmin, "Label4", 4320, 1680, 855, 255);
-    Label4->setText(QStringLiteral("Password"));
-    txtPassword = place<QLineEdit>(fraAdmin, "txtPassword", 5280, 1680, 1575, 285);
-    txtPassword->setEchoMode(QLineEdit::Password);
-    txtPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // "*"
-    Label5 = place<QLabel>(fraAdmin, "Label5", 120, 2160, 1935, 255);
-    Label5->setText(QStringLiteral("Annouce Friend Wave File"));
-    txtFriendWav = place<QLineEdit>(fraAdmin, "txtFriendWav", 2160, 2160, 3495, 285);
-    CmdBrowseFriend = place<QPushButton>(fraAdmin, "CmdBrowseFriend", 5760, 2160, 495, 285);
-    CmdBrowseFriend->setText(QStringLiteral("..."));
-    CmdBrowseFriend->setToolTip(QStringLiteral("Browse for WAV files"));
-    cmdPlayFriend = place<QPushButton>(fraAdmin, "cmdPlayFriend", 6360, 2160, 495, 285);
-    cmdPlayFriend->setIcon(playIcon());
-    cmdPlayFriend->setToolTip(QStringLiteral("Play Wav File"));
-    Label6 = place<QLabel>(fraAdmin, "Label6", 120, 2520, 1935, 255);
-    Label6->setText(QStringLiteral("Annouce Foe Wave File"));
-    txtEnemyWav = place<QLineEdit>(fraAdmin, "txtEnemyWav", 2160, 2520, 3495, 285);
-    cmdBrowseEnemy = place<QPushButton>(fraAdmin, "cmdBrowseEnemy", 5760, 2520, 495, 285);
-    cmdBrowseEnemy->setText(QStringLiteral("..."));
-    cmdBrowseEnemy->setToolTip(QStringLiteral("Browse for WAV files"));
-    cmdPlayEnemy = place<QPushButton>(fraAdmin, "cmdPlayEnemy", 6360, 2520, 495, 285);
-    cmdPlayEnemy->setIcon(playIcon());
-    cmdPlayEnemy->setToolTip(QStringLiteral("Play Wav File"));
-
-    fraAnnouce = place<QGroupBox>(this, "fraAnnouce", 0, 3120, 6975, 2895);
-    fraAnnouce->setTitle(QStringLiteral("Annouce Names"));
-    cmdShowCurrent = place<QPushButton>(fraAnnouce, "cmdShowCurrent", 720, 240, 2055, 375);
-    cmdShowCurrent->setText(QStringLiteral("Show Current Players"));
-    cmdShowCurrent->setToolTip(QStringLiteral("Show players currently on line."));
-    optFriend = place<QRadioButton>(fraAnnouce, "optFriend", 3960, 240, 975, 255);
-    optFriend->setText(QStringLiteral("Friend"));
-    optFriend->setChecked(true);
-    optEnemy = place<QRadioButton>(fraAnnouce, "optEnemy", 3960, 480, 615, 255);
-    optEnemy->setText(QStringLiteral("Foe"));
-    Label7 = place<QLabel>(fraAnnouce, "Label7", 5040, 480, 1815, 255);
-    Label7->setText(QStringLiteral("Annoucing"));
-    lstPlayers = place<QListWidget>(fraAnnouce, "lstPlayers", 120, 720, 1695, 2010);
-    lstIP = place<QListWidget>(fraAnnouce, "lstIP", 1920, 720, 1695, 2010);
-    cmdAddName = place<QPushButton>(fraAnnouce, "cmdAddName", 3720, 840, 1215, 375);
-    cmdAddName->setText(QStringLiteral("Add Name ->"));
-    cmdAddIP = place<QPushButton>(fraAnnouce, "cmdAddIP", 3720, 1320, 1215, 375);
-    cmdAddIP->setText(QStringLiteral("Add IP ->"));
-    cmdAddBoth = place<QPushButton>(fraAnnouce, "cmdAddBoth", 3720, 1800, 1215, 375);
-    cmdAddBoth->setText(QStringLiteral("Add Both ->"));
-    cmdRemoveAll = place<QPushButton>(fraAnnouce, "cmdRemoveAll", 3720, 2400, 1215, 375);
-    cmdRemoveAll->setText(QStringLiteral("Remove All"));
-    lstAdd = place<QListWidget>(fraAnnouce, "lstAdd", 5040, 720, 1815, 2010);
-
-    for (QListWidget *list : {lstPlayers, lstIP, lstAdd})
-        list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    // The address list only mirrors the name list's selection: shown, but greyed out and left out
-    // of the Tab order.
-    lstIP->setEnabled(false);
-    lstIP->setFocusPolicy(Qt::NoFocus);
-    // Greyed out, it still shows which addresses the name list's selection has picked.
-    QPalette mirrored = lstIP->palette();
-    mirrored.setColor(QPalette::Disabled, QPalette::Highlight,
-                      mirrored.color(QPalette::Active, QPalette::Highlight).lighter(160));
-    mirrored.setColor(QPalette::Disabled, QPalette::HighlightedText,
-                      mirrored.color(QPalette::Active, QPalette::Text));
-    lstIP->setPalette(mirrored);
-
-    // Tab order by the layout's tab indexes.
-    const QList<QWidget *> tabOrder{txtINIfile,     Command1,       txtIPAddress,   txtPortNumber,
-                                    txtAdminName,   txtPassword,    txtFriendWav,   CmdBrowseFriend,
-                                    cmdPlayFriend,  txtEnemyWav,    cmdBrowseEnemy, cmdPlayEnemy,
-                                    cmdShowCurrent, optFriend,      optEnemy,       lstPlayers,
-                                    cmdAddName,     cmdAddIP,       cmdAddBoth,     cmdRemoveAll,
-                                    lstAdd,         cmdSaveSettings};
-    for (qsizetype i = 1; i < tabOrder.size(); ++i)
-        setTabOrder(tabOrder.at(i - 1), tabOrder.at(i));
-
-    for (QLabel *label : findChildren<QLabel *>())
-        fitCaption(label, label->text(), 0);
-    for (QAbstractButton *button : findChildren<QAbstractButton *>()) {
-        if (!button->text().isEmpty())
-            fitCaption(button, button->text(), qobject_cast<QRadioButton *>(button) ? 20 : 6);
-    }
-
-    m_watchControls = {cmdShowCurrent, lstPlayers,   lstAdd,   cmdAddBoth, cmdAddIP,
-                       cmdAddName,     cmdRemoveAll, optEnemy, optFriend};
-
-    connect(cmdSaveSettings, &QPushButton::clicked, this, &frmMain::cmdSaveSettings_Click);
-    connect(Command1, &QPushButton::clicked, this, &frmMain::Command1_Click);
-    connect(CmdBrowseFriend, &QPushButton::clicked, this, &frmMain::CmdBrowseFriend_Click);
-    connect(cmdBrowseEnemy, &QPushButton::clicked, this, &frmMain::cmdBrowseEnemy_Click);
-    connect(cmdPlayFriend, &QPushButton::clicked, this, &frmMain::cmdPlayFriend_Click);
-    connect(cmdPlayEnemy, &QPushButton::clicked, this, &frmMain::cmdPlayEnemy_Click);
-    connect(cmdShowCurrent, &QPushButton::clicked, this, &frmMain::cmdShowCurrent_Click);
-    connect(cmdAddName, &QPushButton::clicked, this, &frmMain::cmdAddName_Click);
-    connect(cmdAddIP, &QPushButton::clicked, this, &frmMain::cmdAddIP_Click);
-    connect(cmdAddBoth, &QPushButton::clicked, this, &frmMain::cmdAddBoth_Click);
-    connect(cmdRemoveAll, &QPushButton::clicked, this, &frmMain::cmdRemoveAll_Click);
-    connect(lstPlayers, &QListWidget::itemSelectionChanged, this, &frmMain::lstPlayers_Click);
-
-    connect(txtAdminName, &QLineEdit::textChanged, this, &frmMain::txtAdminName_Change);
-    connect(txtEnemyWav, &QLineEdit::textChanged, this, &frmMain::txtEnemyWav_Change);
-    connect(txtFriendWav, &QLineEdit::textChanged, this, &frmMain::txtFriendWav_Change);
-    connect(txtINIfile, &QLineEdit::textChanged, this, &frmMain::txtINIfile_Change);
-    connect(txtIPAddress, &QLineEdit::textChanged, this, &frmMain::txtIPAddress_Change);
-    connect(txtPassword, &QLineEdit::textChanged, this, &frmMain::txtPassword_Change);
-    connect(txtPortNumber, &QLineEdit::textChanged, this, &frmMain::txtPortNumber_Change);
-    for (QWidget *w : {static_cast<QWidget *>(txtAdminName), static_cast<QWidget *>(txtEnemyWav),
-                       static_cast<QWidget *>(txtFriendWav), static_cast<QWidget *>(txtINIfile),
-                       static_cast<QWidget *>(txtIPAddress), static_cast<QWidget *>(txtPassword),
-                       static_cast<QWidget *>(txtPortNumber), static_cast<QWidget *>(Command1),
-                       static_cast<QWidget *>(lstAdd)})
-        w->installEventFilter(this);
-}
-
 // ---- start-up, window state, tray -------------------------------------------------------------
 
 void frmMain::Form_Load()
@@ -296,15 +80,7 @@ void frmMain::Form_Load()
     show();
     repaint();
 
-    // Muted or not as when the program last ran; the item's handler brings the watch along.
-    {
-        const QSignalBlocker quiet(mPopMute);
-        mPopMute->setChecked(storedMute(m_registry));
-    }
-    m_watch.setMuted(mPopMute->isChecked());
-    m_state.setMuted(mPopMute->isChecked());
-    updateTray();
-    trayRecord->show();
+    m_tray->show();
 
     txtINIfile->setText(storedSetting(m_registry, kIniFileValue));
     if (!txtINIfile->text().isEmpty())
@@ -342,25 +118,7 @@ void frmMain::Form_Load()
 
 int frmMain::timerInterval() const
 {
-    return m_interval;
-}
-
-void frmMain::setTimerInterval(int ms)
-{
-    // A zero-interval QTimer would fire continuously; here 0 means stopped.
-    if (ms == 0 && m_interval != 0) {
-        m_visits.pollingStopped(QDateTime::currentDateTime());
-        noteVisits();
-    }
-    m_interval = ms;
-    if (ms == 0) {
-        Timer->stop();
-    } else {
-        Timer->start(ms);
-        m_state.setServer(txtIPAddress->text(), txtPortNumber->text());
-    }
-    m_state.setPolling(ms != 0);
-    updateTray();
+    return m_group.watching() ? m_group.first().interval() : 0;
 }
 
 void frmMain::changeEvent(QEvent *event)
@@ -378,7 +136,7 @@ void frmMain::Form_Resize()
     // stays minimised in the task bar instead.
     // The hide waits for the event loop: showMinimized() shows the window again after the state
     // change that brought us here.
-    if (QSystemTrayIcon::isSystemTrayAvailable() && trayRecord->isVisible()) {
+    if (QSystemTrayIcon::isSystemTrayAvailable() && m_tray->trayRecord->isVisible()) {
         QMetaObject::invokeMethod(
             this,
             [this] {
@@ -389,7 +147,7 @@ void frmMain::Form_Resize()
     } else {
         m_trayLookout->start();
     }
-    setTimerInterval(pollIntervalMs());
+    m_group.start();
 }
 
 void frmMain::moveIntoTrayOnceThere()
@@ -406,80 +164,9 @@ void frmMain::moveIntoTrayOnceThere()
     hide();
 }
 
-void frmMain::Timer_Timer()
-{
-    // The page comes in on a worker thread; a tick while it is still on its way starts nothing.
-    m_pollFetch.start(watchFields(), [this](const watch::FetchedPage &page) { pollDone(page); });
-}
-
-void frmMain::pollDone(const watch::FetchedPage &page)
-{
-    // The sound paths are taken now, as the announcements happen now.
-    const watch::WatchFields fields = watchFields();
-    watch::PollReport report = m_watch.PollCycle(page.table, fields);
-    report.when = QDateTime::currentDateTime();
-    report.fetch = page.fetch;
-    m_state.setServer(fields.ipAddress, fields.portNumber);
-    if (const auto notice = m_state.record(report))
-        m_notifier.notify(notice->summary, notice->body);
-    // Logged once the sounds are on their way: the store's work never delays them.
-    m_visits.record(report);
-    noteVisits();
-    updateTray();
-}
-
-void frmMain::noteVisits()
-{
-    const QString failure = m_visits.takeWriteFailure();
-    // A store that could not be used at all was said at start-up already; on the way out
-    // nothing is said.
-    if (!failure.isEmpty() && !m_unloaded && m_registry.HKEY_LOCAL_MACHINE().problem().isEmpty())
-        say(QStringLiteral("Could not keep the log of visits in %1: it %2.")
-                .arg(m_registry.HKEY_LOCAL_MACHINE().filePath(), failure));
-    const auto ended = m_visits.lastEnded();
-    if (ended && (!isVisible() || isMinimized()))
-        m_awayVisit = ended;
-}
-
-void frmMain::mPopVisits_Click()
-{
-    if (!m_visitsWindow)
-        m_visitsWindow = new VisitsWindow(m_visits, m_dialogs, this);
-    m_visitsWindow->setWindowFlag(Qt::Window);
-    m_visitsWindow->show();
-    m_visitsWindow->raise();
-    m_visitsWindow->activateWindow();
-}
-
-void frmMain::updateTray()
-{
-    // Set only on a change: each setting goes out to the tray host (a D-Bus signal, say).
-    const QIcon &icon = m_state.failing() ? m_failingIcon : m_icon;
-    if (trayRecord->icon().cacheKey() != icon.cacheKey())
-        trayRecord->setIcon(icon);
-    const QString tip = m_state.toolTip(
-        QLocale(),
-        m_awayVisit ? QStringList{watch::lastVisitLine(*m_awayVisit, QLocale())} : QStringList());
-    if (trayRecord->toolTip() != tip)
-        trayRecord->setToolTip(tip);
-}
-
-void frmMain::mPopMute_Toggled(bool muted)
-{
-    m_watch.setMuted(muted);
-    m_state.setMuted(muted);
-    updateTray();
-    if (!storeMute(m_registry, muted))
-        say(QStringLiteral("Could not keep the mute setting for the next start.\n\n%1.")
-                .arg(m_registry.writeFailure()));
-}
-
 void frmMain::say(const QString &text)
 {
-    if (isVisible() && !isMinimized() && !testAttribute(Qt::WA_DontShowOnScreen))
-        m_dialogs.message(this, text);
-    else
-        m_notifier.notify(kTitle, text);
+    app::say(this, m_dialogs, m_notifier, text);
 }
 
 void frmMain::restoreWindow()
@@ -507,7 +194,7 @@ void frmMain::Form_MouseMove(QSystemTrayIcon::ActivationReason reason)
 void frmMain::mPopRestore_Click()
 {
     restoreWindow();
-    setTimerInterval(0);
+    m_group.stop();
 }
 
 void frmMain::mPopExit_Click()
@@ -526,8 +213,8 @@ void frmMain::Form_Unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
-    setTimerInterval(0);
-    trayRecord->hide();
+    m_tray->hide();
+    m_group.stop();
     QCoreApplication::quit();
 }
 
@@ -539,10 +226,12 @@ QStringList frmMain::sevenFields() const
             txtPassword->text(), txtEnemyWav->text(),  txtFriendWav->text()};
 }
 
-watch::WatchFields frmMain::watchFields() const
+watch::ServerConfig frmMain::firstServer() const
 {
-    return {txtAdminName->text(),  txtPassword->text(),  txtIPAddress->text(),
-            txtPortNumber->text(), txtFriendWav->text(), txtEnemyWav->text()};
+    return {.address = txtIPAddress->text(),
+            .port = txtPortNumber->text(),
+            .adminName = txtAdminName->text(),
+            .password = txtPassword->text()};
 }
 
 void frmMain::setSaveMode(bool changed)
@@ -563,7 +252,7 @@ void frmMain::updateWatchControls()
     for (QWidget *w : m_watchControls)
         w->setEnabled(usable);
     // Show Current Players waits for its page before it can be pressed again.
-    if (m_showFetch.isBusy())
+    if (m_showJob)
         cmdShowCurrent->setEnabled(false);
 }
 
@@ -733,10 +422,15 @@ void frmMain::cmdShowCurrent_Click()
     lstPlayers->clear();
     lstIP->clear();
     // Busy until the page is in: the button stays greyed out, the window shows the wait cursor.
-    if (!m_showFetch.start(watchFields(), [this](const watch::FetchedPage &page) {
-            showCurrentPlayers(page.table);
-        }))
+    if (m_showJob)
         return;
+    m_showJob = new watch::PollJob(
+        m_group.sources()(firstServer()),
+        [this](const watch::FetchedPage &page) {
+            m_showJob = nullptr;
+            showCurrentPlayers(page.table);
+        },
+        this);
     cmdShowCurrent->setEnabled(false);
     setCursor(Qt::WaitCursor);
 }
@@ -763,7 +457,7 @@ void frmMain::showCurrentPlayers(const watch::PlayerTable &table)
     }
     if (table->isEmpty()) {
         // Armed before the box, which may stay open for minutes while polls announce.
-        m_watch.resetToYES();
+        m_group.first().cycle().resetToYES();
         if (shown)
             m_dialogs.message(this, kNoPlayers);
     }

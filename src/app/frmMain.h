@@ -1,15 +1,13 @@
 #pragma once
-// The program's one window: the settings panel above, the watch-list panel below, the polling
-// timer and the tray icon with its menu. The handlers are thin: they read the fields and call the
-// core.
+// The program's main window: the settings panel of the first server above, the watch-list panel
+// below. Minimising it starts the watching of every server, and it hides in the tray icon. The
+// handlers are thin: they read the fields and call the core.
 #include "app/Dialogs.h"
-#include "platform/HttpClient.h"
+#include "app/TrayIcon.h"
 #include "platform/Notifier.h"
 #include "platform/SoundPlayer.h"
-#include "watch/PageFetchWorker.h"
-#include "watch/ServerWatch.h"
-#include "watch/VisitLog.h"
-#include "watch/WatchState.h"
+#include "watch/Announcer.h"
+#include "watch/WatchGroup.h"
 #include "watchlist/WatchList.h"
 
 #include <QListWidget>
@@ -17,16 +15,12 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 
-class QAction;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QMenu;
 class QPushButton;
 class QRadioButton;
 class QTimer;
-
-#include <optional>
 
 namespace kelvoran::app {
 
@@ -35,8 +29,9 @@ class frmMain : public QWidget
     Q_OBJECT
 
 public:
-    frmMain(Module1 &registry, platform::HttpClient &http, platform::SoundPlayer &sound,
-            platform::Notifier &notifier, Dialogs &dialogs, QWidget *parent = nullptr);
+    frmMain(Module1 &registry, watch::WatchGroup &group, watch::Announcer &announcer,
+            watch::VisitLog &visits, platform::SoundPlayer &sound, platform::Notifier &notifier,
+            Dialogs &dialogs, QWidget *parent = nullptr);
     ~frmMain() override;
 
     // The start-up sequence: show the window, add the tray icon, load the settings, fill the
@@ -45,8 +40,6 @@ public:
     // Start-up straight into the tray (--minimized), instead of Form_Load: the window is not shown
     // and polling starts as after a minimise. Without a system tray the window starts minimised.
     void startInTray();
-
-    static constexpr int kPollIntervalMs = 32768; // 65535 / 2, rounded half to even
 
     // Controls, named as everywhere in the program (also their object names).
     QGroupBox *fraAdmin = nullptr;
@@ -84,22 +77,17 @@ public:
     QPushButton *cmdRemoveAll = nullptr;
     QListWidget *lstAdd = nullptr;
 
-    QTimer *Timer = nullptr;
     FileDialog cmDialog;
-    QMenu *mPopupSys = nullptr;
-    QAction *mPopRestore = nullptr;
-    QAction *mPopMute = nullptr;
-    QAction *mPopVisits = nullptr;
-    QAction *mPopExit = nullptr;
-    QSystemTrayIcon *trayRecord = nullptr;
 
     // The text a field held when it got the focus, or the path a browse is about to replace.
     QString textBeforeEdit;
 
-    // The polling timer's interval; 0 means stopped.
+    // The polling interval of the first server; 0 while watching is off.
     int timerInterval() const;
-    // Whether a poll's page download is in flight.
-    bool pollInFlight() const { return m_pollFetch.isBusy(); }
+    // The icon in the notification area, with its menu.
+    TrayIcon &tray() const { return *m_tray; }
+    // The first server, as the fields give it now.
+    watch::ServerConfig firstServer() const;
 
 public slots:
     // Settings panel.
@@ -149,14 +137,11 @@ public slots:
     void lstPlayers_Click();
     void enumregkey(const QStringList &path);
 
-    // Polling, window state and tray.
-    void Timer_Timer();
+    // Window state and tray.
     void Form_Resize();
     void Form_Unload();
     void Form_MouseMove(QSystemTrayIcon::ActivationReason reason);
     void mPopRestore_Click();
-    void mPopMute_Toggled(bool muted);
-    void mPopVisits_Click();
     void mPopExit_Click();
 
 protected:
@@ -167,16 +152,11 @@ protected:
 private:
     void buildControls();
     void setSaveMode(bool changed);
-    void setTimerInterval(int ms);
     void restoreWindow();
     void addFromList(QListWidget *list, const QString &friendPrompt, const QString &foePrompt);
     void addEntry(const QString &prefix, const QString &identifier);
     void showCurrentPlayers(const watch::PlayerTable &table);
-    void pollDone(const watch::FetchedPage &page);
-    void updateTray();
-    void noteVisits();
     void moveIntoTrayOnceThere();
-    // Says a failure: in a message box over the window, or as a notification while it is hidden.
     void say(const QString &text);
     struct FocusHandlers
     {
@@ -190,30 +170,23 @@ private:
     void browseWav(QLineEdit *field);
     QString kindPrefix() const;
     QStringList sevenFields() const;
-    watch::WatchFields watchFields() const;
 
     Module1 &m_registry;
+    watch::WatchGroup &m_group;
+    watch::Announcer &m_announcer;
     Dialogs &m_dialogs;
     platform::SoundPlayer &m_sound;
     platform::Notifier &m_notifier;
-    watch::ServerWatch m_watch;
-    watch::WatchState m_state;
-    watch::VisitLog m_visits;
-    std::optional<watch::VisitRow> m_awayVisit; // the last visit that ended while hidden
-    QWidget *m_visitsWindow = nullptr;
-    QIcon m_icon;
-    QIcon m_failingIcon;
+    TrayIcon *m_tray = nullptr;
     // While the window sits minimised in the task bar for want of a tray, this looks for a tray
     // now and then (a panel that starts after the program) and moves the window into it.
     QTimer *m_trayLookout = nullptr;
-    QList<AddResult> m_added; // by the add command running now
-    watch::PageFetchWorker m_pollFetch;
-    watch::PageFetchWorker m_showFetch;
+    QList<AddResult> m_added;     // by the add command running now
+    QObject *m_showJob = nullptr; // Show Current Players' reading, while on its way
     QList<QWidget *> m_watchControls;
     // The field whose GotFocus ran last: coming back to the window into that same field is no
     // new focus.
     QObject *m_gotFocusField = nullptr;
-    int m_interval = 0;
     bool m_unloaded = false;
 };
 

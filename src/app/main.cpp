@@ -1,7 +1,7 @@
+#include "app/Application.h"
 #include "app/CommandLine.h"
 #include "app/Dialogs.h"
 #include "app/SingleInstance.h"
-#include "app/frmMain.h"
 #include "platform/DBusNotifier.h"
 #include "platform/HttpClient.h"
 #include "platform/RegistryStore.h"
@@ -32,17 +32,17 @@ int main(int argc, char *argv[])
             return 1;
     }
 
-    // Declared before the window, so they outlive it: the window's downloads and sounds stop
+    // Declared before the window, so they outlive it: the window's readings and sounds stop
     // first when it goes.
     kelvoran::platform::RegistryStore store(kelvoran::platform::RegistryStore::defaultFilePath());
     kelvoran::Module1 registry(store);
-    kelvoran::platform::CurlHttpClient http;
     kelvoran::platform::PulseSoundPlayer sound;
     kelvoran::platform::DBusNotifier notifier(QStringLiteral(KELVORAN_APP_ID),
                                               QStringLiteral(KELVORAN_APP_ID));
     kelvoran::app::QtDialogs dialogs;
 
-    kelvoran::app::frmMain window(registry, http, sound, notifier, dialogs);
+    kelvoran::app::Application kelvoran(registry, sound, notifier, dialogs);
+    kelvoran::app::frmMain &window = kelvoran.window;
     // Handed over from a later start: as a left click on the tray icon, the timer left as it is.
     QObject::connect(&instance, &kelvoran::app::SingleInstance::windowRequested, &window,
                      [&window] { window.Form_MouseMove(QSystemTrayIcon::Trigger); });

@@ -712,12 +712,22 @@ QList<VisitRow> RegistryStore::visits()
     return list;
 }
 
-bool RegistryStore::clearVisits()
+bool RegistryStore::clearVisits(const QList<qint64> &keep)
 {
     if (d->version < kVisitsVersion)
         return false;
     Impl::Txn write(*d);
-    return write && Impl::Query(*d, "DELETE FROM visits").run() && write.commit();
+    if (!write || !Impl::Query(*d, "DELETE FROM visits WHERE id NOT IN (SELECT value FROM "
+                                   "json_each(?1))",
+                               QString::fromLatin1(QByteArray("[") + [&] {
+                                   QByteArrayList ids;
+                                   for (qint64 id : keep)
+                                       ids << QByteArray::number(id);
+                                   return ids.join(',');
+                               }() + "]"))
+                      .run())
+        return false;
+    return write.commit();
 }
 
 quint64 RegistryStore::committedWrites() const

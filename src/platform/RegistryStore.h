@@ -47,6 +47,8 @@ struct VisitRow
     QString name{};      // the player's name and address, as the page showed them
     QString ip{};
     bool muted = false; // came while announcements were muted
+    QString server{};   // the watched server's name as shown to the user
+    QString cameNote{}; // "" or how the visit began ("already on line when watching began")
 };
 
 // The hierarchical key/value store in one SQLite file. Names of keys and values compare without
@@ -102,7 +104,7 @@ public:
     bool endVisit(qint64 id, const QDateTime &left, const QString &endNote);
     // Newest first.
     QList<VisitRow> visits();
-    bool clearVisits();
+    bool clearVisits(const QList<qint64> &keep = {});
 
     // Number of write transactions that changed the file since this store was opened.
     quint64 committedWrites() const;

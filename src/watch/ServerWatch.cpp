@@ -1,37 +1,24 @@
 #include "watch/ServerWatch.h"
 
-#include "watch/AdminPageFetcher.h"
 #include "watchlist/WatchList.h"
-
-#include <QSet>
 
 #include <algorithm>
 
 namespace kelvoran::watch {
 
-FetchedPage fetchCurrentPlayers(platform::HttpClient &http, const WatchFields &fields)
-{
-    FetchedPage fetched;
-    fetched.table =
-        PlayerTableParser(AdminPageFetcher(http, fields.adminName, fields.password,
-                                           fields.ipAddress, fields.portNumber, &fetched.fetch));
-    return fetched;
-}
-
-ServerWatch::ServerWatch(Module1 &registry, platform::SoundPlayer &sound,
-                         platform::Notifier &notifier)
-    : m_registry(registry), m_sound(sound), m_notifier(notifier)
+ServerWatch::ServerWatch(Module1 &registry, Announcer &announcer, const QString &serverId)
+    : m_registry(registry), m_announcer(announcer), m_flagValue(flagValueFor(serverId))
 {
 }
 
 bool ServerWatch::writeFlag(WatchEntryFlag &entry, const QString &flag)
 {
     entry.flag = flag;
-    return m_registry.setRegKeyValue(subPath(kChecklistKey, entry.subkey), kAnnounceValue, flag,
+    return m_registry.setRegKeyValue(subPath(kChecklistKey, entry.subkey), m_flagValue, flag,
                                      Module1::REG_SZ);
 }
 
-PollReport ServerWatch::PollCycle(const PlayerTable &table, const WatchFields &fields)
+PollReport ServerWatch::PollCycle(const PlayerTable &table, const QString &server)
 {
     PollReport report;
     if (!table) {
@@ -41,28 +28,38 @@ PollReport ServerWatch::PollCycle(const PlayerTable &table, const WatchFields &f
     report.tableRead = true;
     report.playersOnLine = int(table->size());
 
-    // Everyone on line by name or by address, and the entries that one of them matches.
-    QSet<QStringView> onLine;
+    // Everyone on line by name or by address, with the first row that shows each. An empty cell
+    // (a bot's address, a public server's players) is nobody's identifier.
+    QHash<QStringView, qsizetype> onLine;
     onLine.reserve(table->size() * 2);
-    for (const PlayerRow &row : *table) {
-        onLine.insert(row.name);
-        onLine.insert(row.ip);
+    for (qsizetype r = 0; r < table->size(); ++r) {
+        for (const QString &id : {table->at(r).name, table->at(r).ip}) {
+            if (!id.isEmpty())
+                onLine.insert(id, r); // a later row does not replace the first
+        }
     }
     getALlKeyPlayers();
     m_byIdentifier.clear();
+    QList<qsizetype> matched;
     for (qsizetype i = 0; i < m_loaded.size(); ++i) {
         const QStringView id = identifierOf(m_loaded[i].subkey);
-        // Names shorter than a prefix can only come from another program; they identify nobody.
-        if (m_loaded[i].subkey.size() >= 4 && onLine.contains(id)) {
+        if (!id.isEmpty() && onLine.contains(id)) {
             m_byIdentifier[id].append(i);
-            report.watchedOnLine.append(m_loaded[i].subkey);
+            matched.append(i);
         }
     }
 
     m_announced.clear();
     for (const PlayerRow &row : *table)
-        playAnnoucement(row.name, row.ip, fields);
+        playAnnoucement(row.name, row.ip, server);
     report.announced = std::exchange(m_announced, {});
+    for (qsizetype i : std::as_const(matched)) {
+        const WatchEntryFlag &entry = m_loaded[i];
+        const PlayerRow &row = table->at(onLine.value(identifierOf(entry.subkey)));
+        report.watchedOnLine.append(
+            {entry.subkey, row.name, row.ip,
+             entry.flag == kAnnounced || m_announcedUnstored.contains(entry.subkey)});
+    }
 
     // An entry that nobody on line matches is armed again. (An armed entry needs no look-up,
     // unless some visit's "NO" lives only in memory.)
@@ -78,7 +75,7 @@ PollReport ServerWatch::PollCycle(const PlayerTable &table, const WatchFields &f
 }
 
 void ServerWatch::playAnnoucement(const QString &strName, const QString &strIP,
-                                  const WatchFields &fields)
+                                  const QString &server)
 {
     // The entries whose identifier is the address or the name, in the store's order.
     QList<qsizetype> candidates = m_byIdentifier.value(strIP);
@@ -95,23 +92,23 @@ void ServerWatch::playAnnoucement(const QString &strName, const QString &strIP,
         // The flag goes first: a sound that cannot be played must not announce him again.
         if (!writeFlag(entry, kAnnounced))
             m_announcedUnstored.insert(entry.subkey);
-        m_announced.append({entry.subkey, isFriend, strName, strIP, m_muted});
-        if (m_muted)
-            return;
-        m_sound.play(isFriend ? fields.friendWav : fields.enemyWav);
-        // The identifier goes into the summary, which every notification service shows as plain
-        // text: clan tags such as "<K>" or "&" in a name read as typed.
-        m_notifier.notify(
-            (isFriend ? QStringLiteral("Friend on line: ") : QStringLiteral("Foe on line: ")) +
-                identifierOf(entry.subkey).toString(),
-            QString());
+        m_announced.append({entry.subkey, isFriend, strName, strIP, m_announcer.muted()});
+        m_announcer.announce(isFriend, identifierOf(entry.subkey).toString(), server);
         return;
     }
 }
 
 void ServerWatch::getALlKeyPlayers()
 {
-    m_loaded = m_registry.watchEntries();
+    m_loaded = m_registry.watchEntries(m_flagValue);
+    // Another server's flag is written only once he has been announced there: until then the
+    // entry is armed on that server.
+    if (m_flagValue != kAnnounceValue) {
+        for (WatchEntryFlag &entry : m_loaded) {
+            if (entry.flag.isEmpty())
+                entry.flag = kArmed;
+        }
+    }
 }
 
 void ServerWatch::resetToYES()

@@ -1,9 +1,7 @@
 #pragma once
-// The timed poll of the game server: who is on line, who of them is on the watch list and not yet
-// announced in this visit, and who has left.
-#include "platform/HttpClient.h"
-#include "platform/Notifier.h"
-#include "platform/SoundPlayer.h"
+// The timed poll of a game server, once its answer is in: who is on line, who of them is on the
+// watch list and not yet announced in this visit, and who has left.
+#include "watch/Announcer.h"
 #include "watch/PlayerTableParser.h"
 #include "watch/PollReport.h"
 #include "watchlist/Module1.h"
@@ -15,51 +13,28 @@
 
 namespace kelvoran::watch {
 
-// The texts of the window's fields that a poll uses.
-struct WatchFields
-{
-    QString adminName;
-    QString password;
-    QString ipAddress;
-    QString portNumber;
-    QString friendWav;
-    QString enemyWav;
-};
-
-// The page of a poll cut into rows, and how its download ended.
-struct FetchedPage
-{
-    PlayerTable table;
-    platform::FetchResult fetch;
-};
-
-// The page half of a poll: downloads the current players page with the fields' login and cuts it
-// into rows. Blocking; the window runs it off its own thread.
-FetchedPage fetchCurrentPlayers(platform::HttpClient &http, const WatchFields &fields);
-
 // The store half of a poll. The watch list is read once per cycle (names and flags), matched in
-// memory, and only flags that change are written.
+// memory, and only flags that change are written. Each server keeps its own flag in every entry:
+// the first server the "Annouce" value, another server "Annouce:<id>", which an entry added
+// before that server existed does not hold yet (it counts as armed).
 class ServerWatch
 {
 public:
-    ServerWatch(Module1 &registry, platform::SoundPlayer &sound, platform::Notifier &notifier);
+    ServerWatch(Module1 &registry, Announcer &announcer, const QString &serverId = QString());
 
-    // One poll, once its page is in: announce each newly seen watched player, arm again every
-    // entry whose player is no longer on line. A page without a player table (server down, login
-    // refused, nobody there) arms every entry. Returns what the poll found and did; its time and
-    // download are the caller's to fill in.
-    PollReport PollCycle(const PlayerTable &table, const WatchFields &fields);
+    // One poll, once its answer is in: announce each newly seen watched player, arm again every
+    // entry whose player is no longer on line. An answer without a player table (server down,
+    // login refused, nobody there) arms every entry. `server` names the server in the
+    // notifications. Returns what the poll found and did; its time and reading are the caller's
+    // to fill in.
+    PollReport PollCycle(const PlayerTable &table, const QString &server);
 
     // Announces the first armed entry of the loaded watch list, in the store's order, whose
     // identifier is the player's name or address (among those PollCycle found on line): its flag
     // goes to "NO", then its sound plays and a notification names it (unless muted).
-    void playAnnoucement(const QString &strName, const QString &strIP, const WatchFields &fields);
+    void playAnnoucement(const QString &strName, const QString &strIP, const QString &server);
 
-    // Muted, announcements are made (flags written, visits kept) without sound or notification.
-    void setMuted(bool muted) { m_muted = muted; }
-    bool muted() const { return m_muted; }
-
-    // Loads the watch list (subkey names and flags) from the store.
+    // Loads the watch list (subkey names and this server's flags) from the store.
     void getALlKeyPlayers();
 
     // Arms every watch entry.
@@ -71,8 +46,8 @@ private:
     bool writeFlag(WatchEntryFlag &entry, const QString &flag);
 
     Module1 &m_registry;
-    platform::SoundPlayer &m_sound;
-    platform::Notifier &m_notifier;
+    Announcer &m_announcer;
+    QString m_flagValue;
     QList<WatchEntryFlag> m_loaded;
     // Positions in m_loaded, in the store's order, of the entries that someone on line matches,
     // by identifier: a player is matched without walking the whole list.
@@ -82,7 +57,6 @@ private:
     // poll.
     QSet<QString> m_announcedUnstored;
     QList<Announcement> m_announced; // of the poll running now
-    bool m_muted = false;
 };
 
 } // namespace kelvoran::watch

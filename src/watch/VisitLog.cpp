@@ -1,5 +1,6 @@
 #include "watch/VisitLog.h"
 
+#include "watch/PlayerSource.h"
 #include "watchlist/WatchList.h"
 
 #include <QSet>
@@ -37,47 +38,83 @@ bool VisitLog::isRunning(qint64 id) const
                                   [id](const Running &r) { return r.row.id == id; });
 }
 
-void VisitLog::record(const PollReport &report)
+bool VisitLog::runs(const QString &serverId, const QString &subkey) const
+{
+    return std::any_of(m_running.cbegin(), m_running.cend(), [&](const Running &r) {
+        return r.serverId == serverId && r.subkey == subkey;
+    });
+}
+
+void VisitLog::begin(const QString &serverId, const QString &subkey, const VisitRow &row)
+{
+    Running visit{serverId, subkey, row};
+    visit.row.id = m_store.addVisit(row);
+    wrote(visit.row.id != 0);
+    m_running.append(visit);
+}
+
+void VisitLog::record(const QString &serverId, const QString &server, const PollReport &report)
 {
     bool changes = false;
     // The ends come first, so a visit that begins in this poll is never ended by it.
-    if (!m_running.isEmpty()) {
-        const QSet<QString> onLine(report.watchedOnLine.cbegin(), report.watchedOnLine.cend());
-        for (qsizetype i = 0; i < m_running.size();) {
-            if (report.tableRead && onLine.contains(m_running[i].subkey)) {
-                ++i;
-                continue;
-            }
-            end(i, report.when, report.tableRead ? QString() : QStringLiteral("server not read"));
-            changes = true;
+    QSet<QString> onLine;
+    for (const Sighting &seen : report.watchedOnLine)
+        onLine.insert(seen.subkey);
+    const QString note = serverRead(report.fetch) ? QString() : QStringLiteral("server not read");
+    for (qsizetype i = 0; i < m_running.size();) {
+        if (m_running[i].serverId != serverId || onLine.contains(m_running[i].subkey)) {
+            ++i;
+            continue;
         }
+        end(i, report.when, note);
+        changes = true;
     }
     for (const Announcement &a : report.announced) {
-        if (std::any_of(m_running.cbegin(), m_running.cend(),
-                        [&](const Running &r) { return r.subkey == a.subkey; }))
+        if (runs(serverId, a.subkey))
             continue;
-        VisitRow row{.came = report.when,
-                     .isFriend = a.isFriend,
-                     .watchedAs = identifierOf(a.subkey).toString(),
-                     .name = a.name,
-                     .ip = a.ip,
-                     .muted = a.muted};
-        row.id = m_store.addVisit(row);
-        wrote(row.id != 0);
-        m_running.append({a.subkey, row});
+        begin(serverId, a.subkey,
+              {.came = report.when,
+               .isFriend = a.isFriend,
+               .watchedAs = identifierOf(a.subkey).toString(),
+               .name = a.name,
+               .ip = a.ip,
+               .muted = a.muted,
+               .server = server});
+        changes = true;
+    }
+    // Announced before watching began and still there: his visit is logged from now on.
+    for (const Sighting &seen : report.watchedOnLine) {
+        const bool isFriend = seen.subkey.startsWith(kFriendPrefix);
+        if (!report.firstReading || !seen.announced || runs(serverId, seen.subkey) ||
+            (!isFriend && !seen.subkey.startsWith(kFoePrefix)))
+            continue;
+        begin(serverId, seen.subkey,
+              {.came = report.when,
+               .isFriend = isFriend,
+               .watchedAs = identifierOf(seen.subkey).toString(),
+               .name = seen.name,
+               .ip = seen.ip,
+               .server = server,
+               .cameNote = QStringLiteral("already on line when watching began")});
         changes = true;
     }
     if (changes)
         emit changed();
 }
 
-void VisitLog::pollingStopped(const QDateTime &when)
+void VisitLog::pollingStopped(const QString &serverId, const QDateTime &when)
 {
-    if (m_running.isEmpty())
-        return;
-    while (!m_running.isEmpty())
-        end(0, when, QStringLiteral("polling stopped"));
-    emit changed();
+    bool changes = false;
+    for (qsizetype i = 0; i < m_running.size();) {
+        if (m_running[i].serverId != serverId) {
+            ++i;
+            continue;
+        }
+        end(i, when, QStringLiteral("polling stopped"));
+        changes = true;
+    }
+    if (changes)
+        emit changed();
 }
 
 QList<VisitRow> VisitLog::visits() const
@@ -87,7 +124,11 @@ QList<VisitRow> VisitLog::visits() const
 
 bool VisitLog::clear()
 {
-    const bool ok = m_store.clearVisits();
+    // The visits that run stay, so the log still shows who is on line.
+    QList<qint64> running;
+    for (const Running &r : std::as_const(m_running))
+        running.append(r.row.id);
+    const bool ok = m_store.clearVisits(running);
     wrote(ok);
     emit changed();
     return ok;

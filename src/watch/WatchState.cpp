@@ -39,7 +39,8 @@ QString unreachableWhy(const platform::FetchResult &fetch)
     }
 }
 
-// "Bob, alice" with at most five names, then "and N more".
+} // namespace
+
 QString someOf(const QStringList &names)
 {
     constexpr int kShown = 5;
@@ -49,14 +50,8 @@ QString someOf(const QStringList &names)
     return text;
 }
 
-} // namespace
-
-void WatchState::setServer(const QString &address, const QString &port)
-{
-    m_server = address + QLatin1Char(':') + port;
-}
-
-std::optional<WatchState::Notice> WatchState::record(const PollReport &report)
+std::optional<WatchState::Notice> WatchState::record(const PollReport &report,
+                                                     const QString &server)
 {
     // A download ended by the program's own shutdown says nothing about the server.
     if (report.fetch.failure == Failure::Aborted)
@@ -73,20 +68,20 @@ std::optional<WatchState::Notice> WatchState::record(const PollReport &report)
         // One failed poll may be a map change; the second in a row is said, once.
         if (m_failuresInRow >= 2 && !m_failureNoticed) {
             m_failureNoticed = true;
-            return Notice{QStringLiteral("Kelvoran cannot watch ") + m_server, outcomeText()};
+            return Notice{QStringLiteral("Kelvoran cannot watch ") + server, outcomeText()};
         }
         return std::nullopt;
     }
-    for (const QString &subkey : report.watchedOnLine) {
-        if (subkey.startsWith(kFriendPrefix))
-            m_friendsOnLine << identifierOf(subkey).toString();
-        else if (subkey.startsWith(kFoePrefix))
-            m_foesOnLine << identifierOf(subkey).toString();
+    for (const Sighting &seen : report.watchedOnLine) {
+        if (seen.subkey.startsWith(kFriendPrefix))
+            m_friendsOnLine << identifierOf(seen.subkey).toString();
+        else if (seen.subkey.startsWith(kFoePrefix))
+            m_foesOnLine << identifierOf(seen.subkey).toString();
     }
     m_failuresInRow = 0;
     if (!std::exchange(m_failureNoticed, false))
         return std::nullopt;
-    return Notice{QStringLiteral("Kelvoran is watching %1 again").arg(m_server), outcomeText()};
+    return Notice{QStringLiteral("Kelvoran is watching %1 again").arg(server), outcomeText()};
 }
 
 QString WatchState::outcomeText() const
@@ -109,28 +104,15 @@ QString WatchState::outcomeText() const
     return QString();
 }
 
-QString WatchState::toolTip(const QLocale &locale, const QStringList &extra) const
+QString WatchState::statusLine(const QLocale &locale) const
 {
-    QStringList lines{QStringLiteral("Kelvoran")};
-    lines << (m_polling ? QStringLiteral("Watching ") + m_server
-                        : QStringLiteral("Not watching: minimise the window to start"));
-    if (m_outcome != Outcome::NotYet) {
-        if (failing()) {
-            lines << QStringLiteral("Since %1: %2")
-                         .arg(locale.toString(m_failingSince.time(), QLocale::ShortFormat),
-                              outcomeText());
-        } else {
-            lines << QStringLiteral("%1: %2").arg(
-                locale.toString(m_lastPoll.time(), QLocale::ShortFormat), outcomeText());
-        }
-    }
-    if (m_polling && !m_friendsOnLine.isEmpty())
-        lines << QStringLiteral("Friends on line: ") + someOf(m_friendsOnLine);
-    if (m_polling && !m_foesOnLine.isEmpty())
-        lines << QStringLiteral("Foes on line: ") + someOf(m_foesOnLine);
-    if (m_muted)
-        lines << QStringLiteral("Announcements muted");
-    return (lines + extra).join(QLatin1Char('\n'));
+    if (m_outcome == Outcome::NotYet)
+        return QString();
+    if (failing())
+        return QStringLiteral("Since %1: %2")
+            .arg(locale.toString(m_failingSince.time(), QLocale::ShortFormat), outcomeText());
+    return QStringLiteral("%1: %2").arg(locale.toString(m_lastPoll.time(), QLocale::ShortFormat),
+                                        outcomeText());
 }
 
 QString lastVisitLine(const platform::VisitRow &visit, const QLocale &locale)

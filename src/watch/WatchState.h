@@ -1,11 +1,12 @@
 #pragma once
-// The state of watching, as the tray shows it: whether polling runs, the last poll's outcome and
-// since when a failure has lasted, who of the watch list is on line, and whether announcements
-// are muted. It only watches the polls; what is announced, and when, is the poll cycle's.
+// The state of watching one server, as the tray shows it: the last poll's outcome and since when a
+// failure has lasted, and who of the watch list is on line. It only watches the polls; what is
+// announced, and when, is the poll cycle's.
 #include "platform/RegistryStore.h"
 #include "watch/PollReport.h"
 
 #include <QDateTime>
+#include <QList>
 #include <QLocale>
 #include <QString>
 #include <QStringList>
@@ -33,30 +34,28 @@ public:
         friend bool operator==(const Notice &, const Notice &) = default;
     };
 
-    // The server the polls go to, as "address:port".
-    void setServer(const QString &address, const QString &port);
-    void setPolling(bool on) { m_polling = on; }
-    void setMuted(bool muted) { m_muted = muted; }
+    // Starts afresh for a new run of watching or another server: no outcome yet, no failures.
+    void reset() { *this = WatchState(); }
 
-    // Takes one poll's report. After the second failed poll in a row it calls for one notice that
-    // watching fails, and at the first poll that reads the page after that, for one that it works
-    // again; nothing while the state stays as it is.
-    std::optional<Notice> record(const PollReport &report);
+    // Takes one poll's report; `server` names the server its reading went to. After the second
+    // failed poll in a row it calls for one notice that watching fails, and at the first poll
+    // that reads the server after that, for one that it works again; nothing while the state
+    // stays as it is.
+    std::optional<Notice> record(const PollReport &report, const QString &server);
 
-    bool polling() const { return m_polling; }
-    bool muted() const { return m_muted; }
     Outcome outcome() const { return m_outcome; }
     bool failing() const { return m_outcome > Outcome::Nobody; }
+    int failuresInRow() const { return m_failuresInRow; }
     // The last outcome in words: "12 players on line", "the server refused the login (...)".
     QString outcomeText() const;
-    // "Kelvoran", then a line each: watching or not, the last outcome with its time, the watched
-    // players on line by kind, mute, and the caller's `extra` lines.
-    QString toolTip(const QLocale &locale, const QStringList &extra = {}) const;
+    // The last outcome with its time ("20:14: 12 players on line"), or since when it fails
+    // ("Since 20:10: cannot reach the server (...)"); "" before the first poll.
+    QString statusLine(const QLocale &locale) const;
+    // The identifiers of the watched friends and foes the last reading found on line.
+    const QStringList &friendsOnLine() const { return m_friendsOnLine; }
+    const QStringList &foesOnLine() const { return m_foesOnLine; }
 
 private:
-    QString m_server;
-    bool m_polling = false;
-    bool m_muted = false;
     Outcome m_outcome = Outcome::NotYet;
     platform::FetchResult m_fetch;
     int m_players = 0;
@@ -67,6 +66,9 @@ private:
     QStringList m_friendsOnLine;
     QStringList m_foesOnLine;
 };
+
+// "Bob, alice" with at most five names, then "and N more".
+QString someOf(const QStringList &names);
 
 // "Last visit: Bob (friend) 20:14 to 20:52", for the tooltip.
 QString lastVisitLine(const platform::VisitRow &visit, const QLocale &locale);

@@ -92,11 +92,11 @@ QStringList Module1::entryNames(const RegPath &parent)
     return m_hklm.subKeyNames(m_hklm.openKey(parent));
 }
 
-QList<WatchEntryFlag> Module1::watchEntries()
+QList<WatchEntryFlag> Module1::watchEntries(const QString &flagValue)
 {
     QList<WatchEntryFlag> entries;
     const KeyHandle parent = m_hklm.openKey(kChecklistWalkKey);
-    const QList<platform::SubKeyValue> rows = m_hklm.subKeysWithValue(parent, kAnnounceValue);
+    const QList<platform::SubKeyValue> rows = m_hklm.subKeysWithValue(parent, flagValue);
     entries.reserve(rows.size());
     for (const platform::SubKeyValue &row : rows) {
         // The flag as readRegValue() would give it: only a string value counts.

@@ -72,8 +72,9 @@ public:
 
     // All subkey names of `parent`, in the store's order (the walk of the entries).
     QStringList entryNames(const RegPath &parent);
-    // Every watch entry with its flag, in the store's order, read in one go.
-    QList<WatchEntryFlag> watchEntries();
+    // Every watch entry with its flag, in the store's order, read in one go. The flag is the
+    // value `flagValue`: "Annouce" for the first server, "Annouce:<id>" for the others.
+    QList<WatchEntryFlag> watchEntries(const QString &flagValue = QStringLiteral("Annouce"));
     // Creates the entry with its "Annouce" = "YES" in one step, with any missing parent key; an
     // entry of that name in any letter case is armed again and keeps its spelling. False when
     // the store refused the write.

@@ -14,6 +14,13 @@ inline const QString kAnnounced = QStringLiteral("NO");
 inline const QString kFriendPrefix = QStringLiteral("Frd_");
 inline const QString kFoePrefix = QStringLiteral("Foe_");
 
+// The value of a watch entry that holds its flag for one server: "Annouce" for the first server
+// (the main window's), "Annouce:<id>" for the server kept under Servers\<id>.
+inline QString flagValueFor(const QString &serverId)
+{
+    return serverId.isEmpty() ? kAnnounceValue : kAnnounceValue + QLatin1Char(':') + serverId;
+}
+
 // The identifier of a watch entry: its subkey name after the four-character kind prefix.
 QStringView identifierOf(const QString &subkeyName);
 
