@@ -1,13 +1,9 @@
 #pragma once
-// Stand-ins for the window's dialogs and page download: dialogs answered from a script given in
-// advance, and a download that serves a fixed page and can be held until the test lets it go.
+// A stand-in for the window's dialogs: answered from a script given in advance.
 #include "app/Dialogs.h"
-#include "platform/HttpClient.h"
 
 #include <QStringList>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 
 namespace kelvoran::test {
 
@@ -38,50 +34,6 @@ private:
         shown << asked;
         return answers.isEmpty() ? QString() : answers.takeFirst();
     }
-};
-
-class HeldHttpClient final : public platform::HttpClient
-{
-public:
-    QByteArray page;   // empty: the server cannot be reached
-    bool held = false; // get() waits until release()
-    platform::FetchResult get(const QString &url, const QString &, const QString &,
-                              const ChunkSink &sink) override
-    {
-        std::unique_lock lock(m_mutex);
-        m_urls << url;
-        m_wake.wait(lock, [this] { return !held || m_aborted; });
-        using Failure = platform::FetchResult::Failure;
-        const bool opened = !m_aborted && !page.isEmpty();
-        if (opened)
-            sink(page);
-        const platform::FetchResult result{opened      ? Failure::None
-                                           : m_aborted ? Failure::Aborted
-                                                       : Failure::Refused,
-                                           opened ? 200 : 0,
-                                           opened,
-                                           {}};
-        return result;
-    }
-    void abort() override { release(true); }
-    void release(bool abort = false)
-    {
-        std::lock_guard lock(m_mutex);
-        held = false;
-        m_aborted = m_aborted || abort;
-        m_wake.notify_all();
-    }
-    int requests()
-    {
-        std::lock_guard lock(m_mutex);
-        return int(m_urls.size());
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    QStringList m_urls;
-    bool m_aborted = false;
 };
 
 } // namespace kelvoran::test
