@@ -135,6 +135,7 @@ struct RegistryStore::Impl
     QString problem;
     quint64 writes = 0;
     std::unordered_map<const char *, sqlite3_stmt *> stmts; // prepared once, by their text
+    bool broken = false;                                    // gave up: no statement runs any more
 
     ~Impl() { close(); }
 
@@ -158,13 +159,14 @@ struct RegistryStore::Impl
             << QStringLiteral("registry store \"%1\" %2; nothing will be saved").arg(path, why);
     }
 
-    // The store becomes empty for the rest of the run. The file stays as it is: no checkpoint
-    // runs on close either.
+    // The store becomes empty for the rest of the run: reads give nothing, writes fail. The
+    // statements and the connection stay until the store goes, as a caller up the stack may still
+    // be using one of them. The file stays as it is: no checkpoint runs on close either.
     void giveUp(const QString &why)
     {
         if (db)
             sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        close();
+        broken = true;
         refuseWrites(why);
     }
 
@@ -181,16 +183,19 @@ struct RegistryStore::Impl
             << QStringLiteral("registry store \"%1\": \"%2\" failed: %3").arg(path, sql, msg);
     }
 
+    // The prepared statement of `sql`; nullptr once the store has given up.
     sqlite3_stmt *stmt(const char *sql)
     {
-        if (!db)
+        if (!db || broken)
             return nullptr;
-        sqlite3_stmt *&st = stmts[sql];
-        if (!st &&
-            sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) {
+        if (const auto it = stmts.find(sql); it != stmts.end())
+            return it->second;
+        sqlite3_stmt *st = nullptr;
+        if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) {
             failed(sqlite3_errcode(db), sql);
-            st = nullptr;
+            return nullptr;
         }
+        stmts.emplace(sql, st);
         return st;
     }
 
@@ -265,10 +270,12 @@ struct RegistryStore::Impl
             : d(impl), open(impl.writable && Query(impl, "BEGIN IMMEDIATE").run())
         {
         }
+        // Not a prepared statement: the rollback must run also after the store gave up in the
+        // middle, so that the lock on the file is let go.
         ~Txn()
         {
-            if (open && d.db && !sqlite3_get_autocommit(d.db))
-                Query(d, "ROLLBACK").run();
+            if (open && !sqlite3_get_autocommit(d.db))
+                sqlite3_exec(d.db, "ROLLBACK", nullptr, nullptr, nullptr);
         }
         explicit operator bool() const { return open; }
         bool commit()
@@ -507,6 +514,7 @@ bool RegistryStore::Impl::openFile()
     if (rc != SQLITE_OK) {
         giveUp(QStringLiteral("cannot be opened (%1)")
                    .arg(QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc))));
+        close(); // nothing is in use yet
         return false;
     }
     // Until the file is known to be good, closing must not write anything into it.
@@ -520,6 +528,7 @@ bool RegistryStore::Impl::openFile()
     }
     if (!prepareSchema(&why)) {
         giveUp(why);
+        close();
         return false;
     }
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
