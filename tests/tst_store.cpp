@@ -94,7 +94,7 @@ private slots:
               {"half", u"truncate -s $(($(stat -c %s $1) / 2)) $1"_qs, "damaged", 0},
               {"torn, read-only", "printf %99s" + patch + "4104; chmod 400 $1", "is damaged (", 0},
               {"foreign", "printf ABCD" + patch + "68", "not a Kelvoran registry store", 0},
-              {"newer", "printf '\\0\\0\\0\\3'" + patch + "60", "newer version", 0},
+              {"newer", "printf '\\0\\0\\0\\4'" + patch + "60", "newer version", 0},
               {"fifo", u"rm $1 && mkfifo $1"_qs, "not a regular file", 0},
               {"readonly", u"chmod 400 $1"_qs, "no write permission", 300},
               {"rofolder", u"chmod 500 ${1%/*}"_qs, "folder", -1}})

@@ -30,9 +30,10 @@ struct TimeOrNull
 
 // Marks a database file as ours ("KLVR"); a database of any other program is never touched.
 constexpr int kApplicationId = 0x4B4C5652;
-constexpr int kSchemaVersion = 2;
-// The version whose files hold the visit log.
+constexpr int kSchemaVersion = 3;
+// The version whose files hold the visit log, and the one whose visits name their server.
 constexpr int kVisitsVersion = 2;
+constexpr int kVisitServerVersion = 3;
 constexpr int kBusyTimeoutMs = 5000;
 
 // The root stands for the hive; it has no row of its own. Key ids start at 1.
@@ -71,7 +72,14 @@ CREATE TABLE visits(
     watched TEXT NOT NULL,
     name TEXT NOT NULL,
     ip TEXT NOT NULL,
-    muted INTEGER NOT NULL);
+    muted INTEGER NOT NULL,
+    server TEXT NOT NULL DEFAULT '',
+    came_note TEXT NOT NULL DEFAULT '');
+)";
+// Version 3 added the last two columns; a file of version 2 gains them like the log above.
+const char *const kVisitServerColumns = R"(
+ALTER TABLE visits ADD COLUMN server TEXT NOT NULL DEFAULT '';
+ALTER TABLE visits ADD COLUMN came_note TEXT NOT NULL DEFAULT '';
 )";
 
 QString columnText(sqlite3_stmt *st, int col)
@@ -449,6 +457,8 @@ bool RegistryStore::Impl::prepareSchema(QString *why)
         ok = exec(ids.constData()) && exec(kSchema) && exec(kVisitsSchema);
     else if (ok && fileVersion < kVisitsVersion)
         ok = exec(kVisitsSchema) && exec(ids.constData());
+    else if (ok && fileVersion < kVisitServerVersion)
+        ok = exec(kVisitServerColumns) && exec(ids.constData());
     if (ok && exec("COMMIT")) {
         version = kSchemaVersion;
         return true;
@@ -668,9 +678,10 @@ qint64 RegistryStore::addVisit(const VisitRow &v)
     const TimeOrNull left{v.left.isValid(), v.left.isValid() ? v.left.toMSecsSinceEpoch() : 0};
     if (!write || !Impl::Query(*d,
                                "INSERT INTO visits(came, ended, note, friend, watched, name, ip, "
-                               "muted) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)",
+                               "muted, server, came_note) "
+                               "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)",
                                v.came.toMSecsSinceEpoch(), left, v.endNote, qint64(v.isFriend),
-                               v.watchedAs, v.name, v.ip, qint64(v.muted))
+                               v.watchedAs, v.name, v.ip, qint64(v.muted), v.server, v.cameNote)
                        .run())
         return 0;
     const qint64 id = sqlite3_last_insert_rowid(d->db);
@@ -701,8 +712,13 @@ QList<VisitRow> RegistryStore::visits()
     QList<VisitRow> list;
     if (d->version < kVisitsVersion)
         return list; // an older file that may not be written has no log yet
-    Impl::Query q(*d, "SELECT id, came, ended, note, friend, watched, name, ip, muted FROM visits "
-                      "ORDER BY id DESC");
+    // A file of version 2 that may not be written has no server or note of how a visit began.
+    Impl::Query q(*d,
+                  d->version < kVisitServerVersion
+                      ? "SELECT id, came, ended, note, friend, watched, name, ip, muted, '', '' "
+                        "FROM visits ORDER BY id DESC"
+                      : "SELECT id, came, ended, note, friend, watched, name, ip, muted, "
+                        "server, came_note FROM visits ORDER BY id DESC");
     while (q.next()) {
         sqlite3_stmt *r = q.row();
         VisitRow v;
@@ -716,6 +732,8 @@ QList<VisitRow> RegistryStore::visits()
         v.name = columnText(r, 6);
         v.ip = columnText(r, 7);
         v.muted = sqlite3_column_int(r, 8) != 0;
+        v.server = columnText(r, 9);
+        v.cameNote = columnText(r, 10);
         list.append(std::move(v));
     }
     return list;

@@ -47,6 +47,8 @@ struct VisitRow
     QString name{};      // the player's name and address, as the page showed them
     QString ip{};
     bool muted = false; // came while announcements were muted
+    QString server{};   // the watched server's name as the user sees it; "" in older files
+    QString cameNote{}; // "" or how the visit began ("already on line when watching began", ...)
 };
 
 // The hierarchical key/value store in one SQLite file. Names of keys and values compare without
