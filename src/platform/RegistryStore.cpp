@@ -6,9 +6,11 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <optional>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -739,12 +741,21 @@ QList<VisitRow> RegistryStore::visits()
     return list;
 }
 
-bool RegistryStore::clearVisits()
+bool RegistryStore::clearVisits(const QList<qint64> &keep)
 {
     if (d->version < kVisitsVersion)
         return false;
+    // What lies between two kept ids goes; ids start at 1.
+    QList<qint64> bounds = keep;
+    bounds << 0 << std::numeric_limits<qint64>::max();
+    std::sort(bounds.begin(), bounds.end());
     Impl::Txn write(*d);
-    return write && Impl::Query(*d, "DELETE FROM visits").run() && write.commit();
+    for (qsizetype i = 1; write && i < bounds.size(); ++i)
+        if (!Impl::Query(*d, "DELETE FROM visits WHERE id > ?1 AND id < ?2", bounds[i - 1],
+                         bounds[i])
+                 .run())
+            return false;
+    return write && write.commit();
 }
 
 quint64 RegistryStore::committedWrites() const

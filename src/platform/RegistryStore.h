@@ -104,7 +104,8 @@ public:
     bool endVisit(qint64 id, const QDateTime &left, const QString &endNote);
     // Newest first.
     QList<VisitRow> visits();
-    bool clearVisits();
+    // Deletes every visit but those in `keep` (the visits still running), in one transaction.
+    bool clearVisits(const QList<qint64> &keep = {});
 
     // Number of write transactions that changed the file since this store was opened.
     quint64 committedWrites() const;
