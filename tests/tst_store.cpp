@@ -59,6 +59,26 @@ private slots:
         QVERIFY(!s.createKey({"A", ""}) &&
                 !s.setValue(s.createKey({"A"}), {QChar(0)}, {kRegSz, ""}));
     }
+    // A value dropped from every entry at once, its name in any case; other values, other keys'
+    // and keys further down keep theirs. When none has it, nothing is written.
+    void valueDroppedFromEverySubKey()
+    {
+        auto &s = t->store();
+        const RegPath a = subPath(kChecklistKey, u"Frd_a"_qs);
+        const QList<RegPath> keys{a, subPath(kChecklistKey, u"Foe_b"_qs), subPath(a, u"c"_qs),
+                                  subPath(kSettingsKey, u"d"_qs)};
+        for (const RegPath &p : keys)
+            QVERIFY(s.createKeyWithValue(p, "Annouce:7", {kRegSz, "NO"}) &&
+                    s.createKeyWithValue(p, "Annouce", {kRegSz, "YES"}));
+        const quint64 writes = s.committedWrites();
+        const KeyHandle list = s.openKey(kChecklistKey);
+        QVERIFY(s.deleteValueOfSubKeys(list, "ANNOUCE:7") &&
+                s.deleteValueOfSubKeys(list, "annouce:7") && !s.deleteValueOfSubKeys(0, "a"));
+        QString left;
+        for (const RegPath &p : keys)
+            left += t->registry().queryRegText(p, "Annouce:7") + '/';
+        QCOMPARE(left + QString::number(s.committedWrites() - writes), u"//NO/NO/1"_qs);
+    }
     void valuesReadAsTheRoutinesGiveThem_data()
     {
         QTest::addColumn<quint32>("type");
@@ -157,7 +177,8 @@ private slots:
                     registry.queryRegText(subPath(kChecklistKey, p1), kAnnounceValue).isEmpty() &&
                     !store.createKeyWithValue({"A"}, "v", {kRegSz, "1"}) &&
                     !store.addVisit({.came = QDateTime::currentDateTime()}) &&
-                    !store.clearVisits() && !store.deleteSubKey(key, "x"));
+                    !store.clearVisits() && !store.deleteSubKey(key, "x") &&
+                    !store.deleteValueOfSubKeys(key, kAnnounceValue));
             QVERIFY2(store.problem().startsWith("is damaged ("), qPrintable(store.problem()));
             QCOMPARE(storeBytes(path), damaged);
         }

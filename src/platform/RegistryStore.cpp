@@ -672,6 +672,31 @@ bool RegistryStore::deleteSubKey(KeyHandle key, const QString &name)
 #undef KELVORAN_SUBTREE
 }
 
+bool RegistryStore::deleteValueOfSubKeys(KeyHandle parent, const QString &valueName)
+{
+    if (parent == kNoKey || !validName(valueName))
+        return false;
+    const QString folded = valueName.toCaseFolded();
+    {
+        Impl::Query any(*d,
+                        "SELECT EXISTS(SELECT 1 FROM vals WHERE folded = ?2 AND key IN "
+                        "(SELECT id FROM keys WHERE parent = ?1))",
+                        parent, folded);
+        if (!any.next())
+            return false; // the file cannot be read
+        if (sqlite3_column_int(any.row(), 0) == 0)
+            return true; // none has it, so nothing touches the disk
+    }
+    Impl::Txn write(*d);
+    return write &&
+           Impl::Query(*d,
+                       "DELETE FROM vals WHERE folded = ?2 AND key IN "
+                       "(SELECT id FROM keys WHERE parent = ?1)",
+                       parent, folded)
+               .run() &&
+           write.commit();
+}
+
 qint64 RegistryStore::addVisit(const VisitRow &v)
 {
     if (d->version < kVisitsVersion || !v.came.isValid())

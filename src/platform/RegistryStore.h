@@ -95,6 +95,9 @@ public:
     QList<SubKeyValue> subKeysWithValue(KeyHandle key, const QString &valueName);
     // Removes the named subkey of `key` with its values and anything under it.
     bool deleteSubKey(KeyHandle key, const QString &name);
+    // Removes the value of that name from every direct subkey of `parent`, in one transaction.
+    // True also when none has it; then nothing is written.
+    bool deleteValueOfSubKeys(KeyHandle parent, const QString &valueName);
 
     // The visit log, in a table of its own beside the keys. Times are kept as UTC milliseconds
     // and read back in local time. Adding a visit drops all but the newest kMaxVisits; it returns
