@@ -6,9 +6,11 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <optional>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -30,9 +32,10 @@ struct TimeOrNull
 
 // Marks a database file as ours ("KLVR"); a database of any other program is never touched.
 constexpr int kApplicationId = 0x4B4C5652;
-constexpr int kSchemaVersion = 2;
-// The version whose files hold the visit log.
+constexpr int kSchemaVersion = 3;
+// The version whose files hold the visit log, and the one whose visits name their server.
 constexpr int kVisitsVersion = 2;
+constexpr int kVisitServerVersion = 3;
 constexpr int kBusyTimeoutMs = 5000;
 
 // The root stands for the hive; it has no row of its own. Key ids start at 1.
@@ -71,7 +74,14 @@ CREATE TABLE visits(
     watched TEXT NOT NULL,
     name TEXT NOT NULL,
     ip TEXT NOT NULL,
-    muted INTEGER NOT NULL);
+    muted INTEGER NOT NULL,
+    server TEXT NOT NULL DEFAULT '',
+    came_note TEXT NOT NULL DEFAULT '');
+)";
+// Version 3 added the last two columns; a file of version 2 gains them like the log above.
+const char *const kVisitServerColumns = R"(
+ALTER TABLE visits ADD COLUMN server TEXT NOT NULL DEFAULT '';
+ALTER TABLE visits ADD COLUMN came_note TEXT NOT NULL DEFAULT '';
 )";
 
 QString columnText(sqlite3_stmt *st, int col)
@@ -135,6 +145,7 @@ struct RegistryStore::Impl
     QString problem;
     quint64 writes = 0;
     std::unordered_map<const char *, sqlite3_stmt *> stmts; // prepared once, by their text
+    bool broken = false;                                    // gave up: no statement runs any more
 
     ~Impl() { close(); }
 
@@ -158,13 +169,14 @@ struct RegistryStore::Impl
             << QStringLiteral("registry store \"%1\" %2; nothing will be saved").arg(path, why);
     }
 
-    // The store becomes empty for the rest of the run. The file stays as it is: no checkpoint
-    // runs on close either.
+    // The store becomes empty for the rest of the run: reads give nothing, writes fail. The
+    // statements and the connection stay until the store goes, as a caller up the stack may still
+    // be using one of them. The file stays as it is: no checkpoint runs on close either.
     void giveUp(const QString &why)
     {
         if (db)
             sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        close();
+        broken = true;
         refuseWrites(why);
     }
 
@@ -181,16 +193,19 @@ struct RegistryStore::Impl
             << QStringLiteral("registry store \"%1\": \"%2\" failed: %3").arg(path, sql, msg);
     }
 
+    // The prepared statement of `sql`; nullptr once the store has given up.
     sqlite3_stmt *stmt(const char *sql)
     {
-        if (!db)
+        if (!db || broken)
             return nullptr;
-        sqlite3_stmt *&st = stmts[sql];
-        if (!st &&
-            sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) {
+        if (const auto it = stmts.find(sql); it != stmts.end())
+            return it->second;
+        sqlite3_stmt *st = nullptr;
+        if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) {
             failed(sqlite3_errcode(db), sql);
-            st = nullptr;
+            return nullptr;
         }
+        stmts.emplace(sql, st);
         return st;
     }
 
@@ -265,10 +280,12 @@ struct RegistryStore::Impl
             : d(impl), open(impl.writable && Query(impl, "BEGIN IMMEDIATE").run())
         {
         }
+        // Not a prepared statement: the rollback must run also after the store gave up in the
+        // middle, so that the lock on the file is let go.
         ~Txn()
         {
-            if (open && d.db && !sqlite3_get_autocommit(d.db))
-                Query(d, "ROLLBACK").run();
+            if (open && !sqlite3_get_autocommit(d.db))
+                sqlite3_exec(d.db, "ROLLBACK", nullptr, nullptr, nullptr);
         }
         explicit operator bool() const { return open; }
         bool commit()
@@ -442,6 +459,8 @@ bool RegistryStore::Impl::prepareSchema(QString *why)
         ok = exec(ids.constData()) && exec(kSchema) && exec(kVisitsSchema);
     else if (ok && fileVersion < kVisitsVersion)
         ok = exec(kVisitsSchema) && exec(ids.constData());
+    else if (ok && fileVersion < kVisitServerVersion)
+        ok = exec(kVisitServerColumns) && exec(ids.constData());
     if (ok && exec("COMMIT")) {
         version = kSchemaVersion;
         return true;
@@ -507,6 +526,7 @@ bool RegistryStore::Impl::openFile()
     if (rc != SQLITE_OK) {
         giveUp(QStringLiteral("cannot be opened (%1)")
                    .arg(QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc))));
+        close(); // nothing is in use yet
         return false;
     }
     // Until the file is known to be good, closing must not write anything into it.
@@ -520,6 +540,7 @@ bool RegistryStore::Impl::openFile()
     }
     if (!prepareSchema(&why)) {
         giveUp(why);
+        close();
         return false;
     }
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
@@ -651,6 +672,31 @@ bool RegistryStore::deleteSubKey(KeyHandle key, const QString &name)
 #undef KELVORAN_SUBTREE
 }
 
+bool RegistryStore::deleteValueOfSubKeys(KeyHandle parent, const QString &valueName)
+{
+    if (parent == kNoKey || !validName(valueName))
+        return false;
+    const QString folded = valueName.toCaseFolded();
+    {
+        Impl::Query any(*d,
+                        "SELECT EXISTS(SELECT 1 FROM vals WHERE folded = ?2 AND key IN "
+                        "(SELECT id FROM keys WHERE parent = ?1))",
+                        parent, folded);
+        if (!any.next())
+            return false; // the file cannot be read
+        if (sqlite3_column_int(any.row(), 0) == 0)
+            return true; // none has it, so nothing touches the disk
+    }
+    Impl::Txn write(*d);
+    return write &&
+           Impl::Query(*d,
+                       "DELETE FROM vals WHERE folded = ?2 AND key IN "
+                       "(SELECT id FROM keys WHERE parent = ?1)",
+                       parent, folded)
+               .run() &&
+           write.commit();
+}
+
 qint64 RegistryStore::addVisit(const VisitRow &v)
 {
     if (d->version < kVisitsVersion || !v.came.isValid())
@@ -659,9 +705,10 @@ qint64 RegistryStore::addVisit(const VisitRow &v)
     const TimeOrNull left{v.left.isValid(), v.left.isValid() ? v.left.toMSecsSinceEpoch() : 0};
     if (!write || !Impl::Query(*d,
                                "INSERT INTO visits(came, ended, note, friend, watched, name, ip, "
-                               "muted) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)",
+                               "muted, server, came_note) "
+                               "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)",
                                v.came.toMSecsSinceEpoch(), left, v.endNote, qint64(v.isFriend),
-                               v.watchedAs, v.name, v.ip, qint64(v.muted))
+                               v.watchedAs, v.name, v.ip, qint64(v.muted), v.server, v.cameNote)
                        .run())
         return 0;
     const qint64 id = sqlite3_last_insert_rowid(d->db);
@@ -692,8 +739,13 @@ QList<VisitRow> RegistryStore::visits()
     QList<VisitRow> list;
     if (d->version < kVisitsVersion)
         return list; // an older file that may not be written has no log yet
-    Impl::Query q(*d, "SELECT id, came, ended, note, friend, watched, name, ip, muted FROM visits "
-                      "ORDER BY id DESC");
+    // A file of version 2 that may not be written has no server or note of how a visit began.
+    Impl::Query q(*d,
+                  d->version < kVisitServerVersion
+                      ? "SELECT id, came, ended, note, friend, watched, name, ip, muted, '', '' "
+                        "FROM visits ORDER BY id DESC"
+                      : "SELECT id, came, ended, note, friend, watched, name, ip, muted, "
+                        "server, came_note FROM visits ORDER BY id DESC");
     while (q.next()) {
         sqlite3_stmt *r = q.row();
         VisitRow v;
@@ -707,6 +759,8 @@ QList<VisitRow> RegistryStore::visits()
         v.name = columnText(r, 6);
         v.ip = columnText(r, 7);
         v.muted = sqlite3_column_int(r, 8) != 0;
+        v.server = columnText(r, 9);
+        v.cameNote = columnText(r, 10);
         list.append(std::move(v));
     }
     return list;
@@ -716,18 +770,17 @@ bool RegistryStore::clearVisits(const QList<qint64> &keep)
 {
     if (d->version < kVisitsVersion)
         return false;
+    // What lies between two kept ids goes; ids start at 1.
+    QList<qint64> bounds = keep;
+    bounds << 0 << std::numeric_limits<qint64>::max();
+    std::sort(bounds.begin(), bounds.end());
     Impl::Txn write(*d);
-    if (!write || !Impl::Query(*d, "DELETE FROM visits WHERE id NOT IN (SELECT value FROM "
-                                   "json_each(?1))",
-                               QString::fromLatin1(QByteArray("[") + [&] {
-                                   QByteArrayList ids;
-                                   for (qint64 id : keep)
-                                       ids << QByteArray::number(id);
-                                   return ids.join(',');
-                               }() + "]"))
-                      .run())
-        return false;
-    return write.commit();
+    for (qsizetype i = 1; write && i < bounds.size(); ++i)
+        if (!Impl::Query(*d, "DELETE FROM visits WHERE id > ?1 AND id < ?2", bounds[i - 1],
+                         bounds[i])
+                 .run())
+            return false;
+    return write && write.commit();
 }
 
 quint64 RegistryStore::committedWrites() const

@@ -47,8 +47,8 @@ struct VisitRow
     QString name{};      // the player's name and address, as the page showed them
     QString ip{};
     bool muted = false; // came while announcements were muted
-    QString server{};   // the watched server's name as shown to the user
-    QString cameNote{}; // "" or how the visit began ("already on line when watching began")
+    QString server{};   // the watched server's name as the user sees it; "" in older files
+    QString cameNote{}; // "" or how the visit began ("already on line when watching began", ...)
 };
 
 // The hierarchical key/value store in one SQLite file. Names of keys and values compare without
@@ -95,6 +95,9 @@ public:
     QList<SubKeyValue> subKeysWithValue(KeyHandle key, const QString &valueName);
     // Removes the named subkey of `key` with its values and anything under it.
     bool deleteSubKey(KeyHandle key, const QString &name);
+    // Removes the value of that name from every direct subkey of `parent`, in one transaction.
+    // True also when none has it; then nothing is written.
+    bool deleteValueOfSubKeys(KeyHandle parent, const QString &valueName);
 
     // The visit log, in a table of its own beside the keys. Times are kept as UTC milliseconds
     // and read back in local time. Adding a visit drops all but the newest kMaxVisits; it returns
@@ -104,6 +107,7 @@ public:
     bool endVisit(qint64 id, const QDateTime &left, const QString &endNote);
     // Newest first.
     QList<VisitRow> visits();
+    // Deletes every visit but those in `keep` (the visits still running), in one transaction.
     bool clearVisits(const QList<qint64> &keep = {});
 
     // Number of write transactions that changed the file since this store was opened.
