@@ -22,6 +22,7 @@ Application::Application(Module1 &registry, platform::SoundPlayer &sound,
       window(registry, group, announcer, visits, sound, notifier, dialogs)
 {
     group.setInterval(pollIntervalMs());
+    group.load();
 }
 
 } // namespace kelvoran::app

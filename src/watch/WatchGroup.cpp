@@ -1,5 +1,6 @@
 #include "watch/WatchGroup.h"
 
+#include "settings/ServerStore.h"
 #include "watchlist/WatchList.h"
 
 namespace kelvoran::watch {
@@ -21,6 +22,43 @@ Watcher *WatchGroup::add(const ServerConfig &server)
     connect(w, &Watcher::notice, this, &WatchGroup::notice);
     m_watchers.append(w);
     return w;
+}
+
+void WatchGroup::load()
+{
+    for (const ServerConfig &server : settings::storedServers(m_registry))
+        add(server);
+    emit serversChanged();
+}
+
+bool WatchGroup::saveServer(const ServerConfig &server)
+{
+    ServerConfig kept = server;
+    if (!settings::storeServer(m_registry, kept))
+        return false;
+    if (Watcher *w = watcher(kept.id); w && !kept.id.isEmpty()) {
+        w->setServer(kept);
+        return true;
+    }
+    Watcher *added = add(kept);
+    if (watching())
+        added->start();
+    emit serversChanged();
+    emit changed();
+    return true;
+}
+
+bool WatchGroup::removeServer(const QString &serverId)
+{
+    Watcher *w = watcher(serverId);
+    if (!w || serverId.isEmpty() || !settings::removeStoredServer(m_registry, serverId))
+        return false;
+    w->stop();
+    m_watchers.removeOne(w);
+    delete w; // aborts its reading on the way
+    emit serversChanged();
+    emit changed();
+    return true;
 }
 
 Watcher *WatchGroup::watcher(const QString &serverId) const

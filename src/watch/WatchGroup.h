@@ -30,6 +30,17 @@ public:
     // The first server, as the main window's fields give it now.
     void setFirstServer(const ServerConfig &server) { first().setServer(server); }
 
+    // The other servers, as the store keeps them; read once, at start.
+    void load();
+    // Keeps a new server (no id yet) or the new values of one in the store, then watches it as
+    // it is now, at once: a server added while watching is polled from the next interval on, an
+    // edited one drops the answer on its way. False when the store refused the write; the
+    // server is then watched as before (a new one not at all).
+    bool saveServer(const ServerConfig &server);
+    // Stops watching the server (an answer on its way is dropped, its visits end) and removes it
+    // and its flags from the store. False when the store refused; it is then still watched.
+    bool removeServer(const QString &serverId);
+
     // Seams for tests.
     void setInterval(int ms);
     void setClock(const Watcher::Clock &clock);
@@ -49,6 +60,8 @@ public:
 signals:
     // A server's state, the servers, or watching on or off changed.
     void changed();
+    // A server was added or removed.
+    void serversChanged();
     void notice(const QString &summary, const QString &body);
 
 private:

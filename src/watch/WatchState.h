@@ -46,6 +46,7 @@ public:
     Outcome outcome() const { return m_outcome; }
     bool failing() const { return m_outcome > Outcome::Nobody; }
     int failuresInRow() const { return m_failuresInRow; }
+    int playersOnLine() const { return m_players; }
     // The last outcome in words: "12 players on line", "the server refused the login (...)".
     QString outcomeText() const;
     // The last outcome with its time ("20:14: 12 players on line"), or since when it fails

@@ -26,6 +26,23 @@ QString Watcher::name() const
     return m_server.displayName();
 }
 
+QString Watcher::summary() const
+{
+    using Outcome = WatchState::Outcome;
+    if (!m_watching)
+        return QStringLiteral("not watching");
+    switch (m_state.outcome()) {
+    case Outcome::NotYet:
+        return QStringLiteral("no answer yet");
+    case Outcome::Players:
+        return QStringLiteral("%1 on line").arg(m_state.playersOnLine());
+    case Outcome::LoginRefused:
+        return QStringLiteral("refused the login");
+    default: // the outcome's own words: "nobody on line", "cannot reach the server (...)"
+        return m_state.outcomeText();
+    }
+}
+
 void Watcher::setServer(const ServerConfig &server)
 {
     if (server == m_server)

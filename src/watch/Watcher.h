@@ -38,6 +38,9 @@ public:
     // HOST:PORT.
     QString name() const;
     QString mapName() const { return m_map; }
+    // How watching it goes, in a few words for a list of servers: "not watching", "no answer
+    // yet", "12 on line", "nobody on line", "refused the login", "cannot reach it (...)".
+    QString summary() const;
 
     // Seams: the time between polls, and the clock that stamps them.
     void setInterval(int ms) { m_interval = ms; }
