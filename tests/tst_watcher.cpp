@@ -10,15 +10,18 @@
 using namespace kelvoran;
 namespace {
 const QDateTime kStart(QDate(2026, 12, 7), QTime(20, 0));
-// "Frd_Bob Bob/10.1 1-4 polling stopped (already on line ...)": a visit with the minutes it came
-// and left at ("on" while it runs).
+// "Frd_Bob Bob/10.1 CTF 1-4 polling stopped (already on line ...)": a visit, its server (unless
+// the first), the minutes it came and left at ("on" while it runs).
 QString text(const platform::VisitRow &v)
 {
     const auto minute = [](const QDateTime &t) {
         return t.isValid() ? QString::number(kStart.secsTo(t) / 60) : u"on"_qs;
     };
-    return QStringList{(v.isFriend ? "Frd_" : "Foe_") + v.watchedAs, v.name + '/' + v.ip,
-                       minute(v.came) + '-' + minute(v.left), v.endNote,
+    return QStringList{(v.isFriend ? "Frd_" : "Foe_") + v.watchedAs,
+                       v.name + '/' + v.ip,
+                       v.server == "ut:7777" ? QString() : v.server,
+                       minute(v.came) + '-' + minute(v.left),
+                       v.endNote,
                        v.cameNote.isEmpty() ? QString() : '(' + v.cameNote + ')'}
         .join(' ')
         .simplified();
@@ -47,6 +50,7 @@ struct Rig
         group.reset();
         visits.emplace(t.store());
         group.emplace(t.registry(), announcer, *visits, sources.factory());
+        group->load();
         group->setInterval(3'600'000); // the test polls
         group->setClock([this] { return kStart.addSecs(60 * minute); });
         group->setFirstServer({.address = "ut", .port = "7777", .adminName = "admin"});
@@ -62,22 +66,33 @@ struct Rig
             jobs += w->findChildren<watch::PollJob *>().size();
         return jobs == sources.waiting();
     }
+    watch::Watcher *at(const QString &address)
+    {
+        for (watch::Watcher *w : group->watchers()) {
+            if (w->server().address == address)
+                return w;
+        }
+        return nullptr;
+    }
     // One step: "start", "stop", "exit" (and the program starts again), "clear" (the visit log),
-    // "addr X" or "login X" (the first server's fields edited), "poll" (a poll goes out), an
-    // answer (FakeSources' texts) to the oldest poll on its way, or "poll " and an answer.
+    // "addr X" or "login X" (the first server's fields edited), "add ADDRESS NAME [public]" (a
+    // server added, "-" for no name), "edit ADDRESS NEW-ADDRESS", "remove ADDRESS", "poll" (each
+    // server watched polls), an answer (FakeSources' texts) to the oldest poll on its way, or
+    // to the server at ADDRESS as "ADDRESS=answer", or "poll " and an answer.
     // "late" makes an abort leave the reading to end with its answer, as one on its way already.
     // Returns what the user heard and saw: "f"/"o" a friend's or foe's sound, "!" watching
     // fails, "+" it works again, "g" the tray's icon grey; "." nothing.
     QString step(QString what)
     {
-        const int polls = sources.waiting();
         if (what.startsWith("poll")) {
+            int polls = 0;
             for (watch::Watcher *w : group->watchers())
-                w->poll();
+                w->poll(), polls += w->pollInFlight();
             what = what.mid(5);
-            if (!QTest::qWaitFor([&] { return sources.waiting() > polls; }, 10000))
+            if (!QTest::qWaitFor([&] { return sources.waiting() == polls; }, 10000))
                 return "no poll went out";
         }
+        const QStringList words = what.split(' ');
         if (what == "start" || what == "stop")
             what == "start" ? group->start() : group->stop();
         else if (what == "exit")
@@ -86,11 +101,25 @@ struct Rig
             sources.setAbortEnds(false);
         else if (what == "clear")
             visits->clear();
-        else if (what.startsWith("addr ") || what.startsWith("login ")) {
+        else if (words[0] == "addr" || words[0] == "login") {
             watch::ServerConfig server = group->first().server();
-            (what.startsWith("addr") ? server.address : server.adminName) = what.section(' ', 1);
+            (words[0] == "addr" ? server.address : server.adminName) = words[1];
             group->setFirstServer(server);
-        } else if (!what.isEmpty() && !sources.answer(what))
+        } else if (words[0] == "add" || words[0] == "edit") {
+            watch::ServerConfig server{.address = words[1], .port = "7777", .adminName = "a"};
+            if (words[0] == "edit")
+                server = at(words[1])->server(), server.address = words[2];
+            else if (words[2] != "-")
+                server.name = words[2];
+            if (words.value(3) == "public")
+                server.kind = watch::ServerConfig::Kind::Public;
+            if (!group->saveServer(server))
+                return "not saved";
+        } else if (words[0] == "remove") {
+            if (!group->removeServer(at(words[1])->server().id))
+                return "not removed";
+        } else if (!what.isEmpty() &&
+                   !sources.answer(what.section('=', -1), what.section('=', 0, -2)))
             return "no poll to answer";
         if (!QTest::qWaitFor([&] { return settled(); }, 10000))
             return "not settled";
@@ -142,7 +171,7 @@ private slots:
                  {"an answer after Restore, a restart or a change of server is dropped",
                   "late; start; poll; stop; Bob/10.1; start; poll; stop; start; Bob/10.1; poll; "
                   "addr other; Bob/10.1; poll; login boss; Bob/10.1; poll Bob/10.1",
-                  ". . . . . . . . . . . . . . . . f", "Frd_Bob Bob/10.1 16-on"},
+                  ". . . . . . . . . . . . . . . . f", "Frd_Bob Bob/10.1 other:7777 16-on"},
                  {"a failed download ends visits as not read, a broken one too",
                   "start; poll Bob/10.1,Ann/10.2; poll broke:Bob/10.1; poll refused; poll Ann/10.2",
                   ". ff g !g f+",
@@ -151,7 +180,7 @@ private slots:
                  {"each run and each server start with a clean state",
                   "start; poll 401; stop; start; poll refused; poll refused; poll -; "
                   "poll refused; poll refused; addr other; poll Bob/10.1; stop",
-                  ". g . . g !g + g !g . f .", "Frd_Bob Bob/10.1 10-11 polling stopped"},
+                  ". g . . g !g + g !g . f .", "Frd_Bob Bob/10.1 other:7777 10-11 polling stopped"},
                  {"the log cleared while he plays keeps his visit",
                   "start; poll Bob/10.1; poll -; clear; poll Bob/10.1; clear; poll Bob/10.1",
                   ". f . . f . .", "Frd_Bob Bob/10.1 4-on"},
@@ -169,6 +198,93 @@ private slots:
             got << rig.step(step.trimmed());
         QCOMPARE(got.join(' '), seen);
         QCOMPARE(rig.log(), log);
+    }
+    // Bob on several servers: each server announces him once a visit, keeps its own flags in the
+    // store, and logs its own visits.
+    void servers_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("seen");
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<QString>("flags"); // each server's flags of Foe_10.9 Frd_Ann Frd_Bob
+        const QString two = "add ctf CTF; start; poll; ";
+        for (const auto &[tag, steps, seen, log, flags] : {
+                 std::tuple{"moving from one server to another, and on two at once",
+                            two + "ut=Bob/10.1; ctf=-; poll; ut=-; ctf=Bob/10.1; poll; "
+                                  "ut=Bob/10.1; ctf=Bob/10.1",
+                            ". . . f . . . f . f .",
+                            "Frd_Bob Bob/10.1 9-on, Frd_Bob Bob/10.1 CTF 7-on, "
+                            "Frd_Bob Bob/10.1 3-6",
+                            "ut:7777 YES YES NO|CTF   NO"},
+                 {"leaving one of two", two + "ut=Bob/10.1; ctf=Bob/10.1; poll; ctf=; ut=Bob/10.1",
+                  ". . . f f . . .", "Frd_Bob Bob/10.1 CTF 4-6, Frd_Bob Bob/10.1 3-on",
+                  "ut:7777 YES YES NO|CTF   YES"},
+                 {"one fails while another reads: said for it alone, the icon not grey",
+                  two + "ctf=refused; ut=Bob/10.1; poll; ctf=refused; ut=Bob/10.1; stop",
+                  ". . . . f . ! . .", "Frd_Bob Bob/10.1 4-8 polling stopped",
+                  "ut:7777 YES YES NO|CTF   "},
+                 {"every server failing: grey", two + "ctf=refused; ut=401", ". . . . g", "",
+                  "ut:7777 YES YES YES|CTF   "},
+                 {"flags kept across a restart",
+                  two + "ut=-; ctf=Bob/10.1; exit; start; poll; "
+                        "ut=-; ctf=Bob/10.1",
+                  ". . . . f . . . . .",
+                  "Frd_Bob Bob/10.1 CTF 9-on (already on line when watching began), "
+                  "Frd_Bob Bob/10.1 CTF 4-5 polling stopped",
+                  "ut:7777 YES YES YES|CTF   NO"},
+                 {"removed during its poll, with its flags and visits",
+                  two + "ctf=Bob/10.1; ut=-; poll; remove ctf; ut=Ann/10.2; add dm DM; poll; "
+                        "dm=Bob/10.1; ut=-",
+                  ". . . f . . . f . . f .",
+                  "Frd_Bob Bob/10.1 DM 10-on, Frd_Ann Ann/10.2 7-11, "
+                  "Frd_Bob Bob/10.1 CTF 3-6 polling stopped",
+                  "ut:7777 YES YES YES|DM   NO"},
+                 {"edited during its poll: the answer of the old address is dropped",
+                  "late; " + two + "edit ctf dm; ctf=Bob/10.1; ut=-; poll; dm=Bob/10.1; ut=-",
+                  ". . . . . . . . f .", "Frd_Bob Bob/10.1 CTF 8-on",
+                  "ut:7777 YES YES YES|CTF   NO"},
+             })
+            QTest::newRow(tag) << steps << QString(seen) << QString(log) << QString(flags);
+    }
+    void servers()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QString, seen);
+        QFETCH(QString, log);
+        QFETCH(QString, flags);
+        Rig rig;
+        QStringList got;
+        for (const QString &step : steps.split(';'))
+            got << rig.step(step.trimmed());
+        QCOMPARE(got.join(' '), seen);
+        QCOMPARE(rig.log(), log);
+        QStringList kept;
+        for (watch::Watcher *w : rig.group->watchers()) {
+            QStringList line{w->name()};
+            for (const WatchEntryFlag &e :
+                 rig.t.registry().watchEntries(flagValueFor(w->server().id)))
+                line << e.flag;
+            kept << line.join(' ');
+        }
+        QCOMPARE(kept.join('|'), flags);
+    }
+    // A line for each server, who is on line where, and nothing of a run once it is over.
+    void toolTip()
+    {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+        Rig rig;
+        for (const char *step : {"add ctf CTF", "start", "poll", "ut=Bob/10.1", "ctf=refused",
+                                 "poll", "ut=Bob/10.1,Zed/10.9", "ctf=refused"})
+            rig.step(step);
+        rig.announcer.setMuted(true);
+        QCOMPARE(rig.group->toolTip(QLocale(), {"Last visit: x"}),
+                 u"Kelvoran\nWatching 2 servers\nut:7777: 20:06: 2 players on line\n"
+                 "CTF: Since 20:04: cannot reach the server (connection refused)\n"
+                 "Friends on line: Bob (ut:7777)\nFoes on line: 10.9 (ut:7777)\n"
+                 "Announcements muted\nLast visit: x"_qs);
+        rig.step("stop");
+        QCOMPARE(rig.group->toolTip(QLocale()),
+                 u"Kelvoran\nNot watching: minimise the window to start\nAnnouncements muted"_qs);
     }
 };
 

@@ -60,12 +60,14 @@ public:
         m_shared->abortEnds = ends;
         m_shared->wake.notify_all();
     }
-    // Answers the oldest reading still waiting; false when none waits.
-    bool answer(const QString &text)
+    // Answers the oldest reading still waiting (for the server at `address` when one is named);
+    // false when none waits.
+    bool answer(const QString &text, const QString &address = {})
     {
         std::lock_guard lock(m_shared->mutex);
         for (Reading *r : m_shared->waiting) {
-            if (!r->answer && !(r->aborted && m_shared->abortEnds)) {
+            if (!r->answer && !(r->aborted && m_shared->abortEnds) &&
+                (address.isEmpty() || address == r->address)) {
                 r->answer = page(text);
                 m_shared->wake.notify_all();
                 return true;
@@ -92,6 +94,7 @@ public:
 private:
     struct Reading
     {
+        QString address;
         std::optional<watch::FetchedPage> answer;
         bool aborted = false;
     };
@@ -109,6 +112,7 @@ private:
         Source(std::shared_ptr<Shared> s, const watch::ServerConfig &server)
             : m_s(std::move(s)), m_server(server)
         {
+            m_reading.address = server.address;
         }
         watch::FetchedPage read() override
         {
