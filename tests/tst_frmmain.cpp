@@ -268,6 +268,35 @@ private slots:
         QCOMPARE(added.join(' ') + '|' + dialogs.shown.join(';') + '|' + t->flagOf("Frd_Al"),
                  expected);
     }
+    // A store that finds its file damaged while watching gives up; said once, while hidden as a
+    // notification, though every later write fails too.
+    void storeGivingUpWhileWatchingIsSaidOnce()
+    {
+        storeAllSettings();
+        t->registry().addEntry("Frd_Bob");
+        const QString path = t->filePath();
+        t->close();
+        platform::RegistryStore store(path);
+        Module1 registry(store);
+        open(&registry);
+        w->setWindowState(Qt::WindowMinimized);
+        // Every page but the first: the log's pages, never read yet, are met in the first visit.
+        QCOMPARE(QProcess::execute("sh", {"-ec",
+                                          "head -c $(($(stat -c %s $1) - 4096)) /dev/zero | tr "
+                                          "'\\0' Z | dd of=$1 bs=1 conv=notrunc status=none "
+                                          "seek=4096",
+                                          "sh", path}),
+                 0);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("is damaged.*be saved$"));
+        for (const char *page : {"Bob/10.0.0.1", "-", "Bob/10.0.0.1"}) {
+            app->group.first().poll();
+            answer(page);
+            QTRY_VERIFY_WITH_TIMEOUT(!app->group.first().pollInFlight(), 10000);
+        }
+        QCOMPARE(notifier.shown.filter("Kelvoran/").size(), 1);
+        QVERIFY2(notifier.shown.last().contains(path + ", is damaged ("),
+                 qPrintable(notifier.shown.last()));
+    }
     // A store and an INI file that may not be written: the web admin cannot be switched on, an
     // add and a save are not kept, and each is said; the box shows what the store holds.
     void writesRefused()
