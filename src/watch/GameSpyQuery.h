@@ -55,9 +55,9 @@ struct QueryResult
 {
     enum class Status { Whole, NoAnswer, Incomplete, HostNotFound, Aborted, Failed };
     Status status = Status::NoAnswer;
-    QStringList players; // names, in player-number order (only when Whole)
-    QString hostname, mapName;
-    QString detail; // why, for the log
+    QStringList players;       // names, in player-number order (only when Whole)
+    QString hostname, mapName; // from the info answer whenever it came
+    QString detail;            // why, for the log
 };
 
 // Asks the query port for the players and the server's name and map (two queries in one
