@@ -51,8 +51,7 @@ void FakeQueryServer::serve()
         if (n < 0)
             continue;
         const Switches &s = m_switches;
-        const int id = std::exchange(m_nextId, m_nextId % 100 + 1);
-        ++m_queries;
+        const int id = (++m_queries + 98) % 100 + 1; // 100, 1, 2, ...
         const QList<QByteArray> all = answer(id, {query, n}, kPlayers);
         QList<QByteArray> out;
         for (qsizetype k = 1; k <= all.size(); ++k)

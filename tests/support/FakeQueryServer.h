@@ -31,7 +31,7 @@ public:
 private:
     void serve();
     const Switches m_switches;
-    int m_fd = -1, m_strayFd = -1, m_stopFd = -1, m_nextId = 100;
+    int m_fd = -1, m_strayFd = -1, m_stopFd = -1;
     std::atomic<int> m_queries = 0;
     quint16 m_port = 0;
     std::thread m_thread;
