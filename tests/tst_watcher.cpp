@@ -118,9 +118,12 @@ struct Rig
         } else if (words[0] == "remove") {
             if (!group->removeServer(at(words[1])->server().id))
                 return "not removed";
-        } else if (!what.isEmpty() &&
-                   !sources.answer(what.section('=', -1), what.section('=', 0, -2)))
-            return "no poll to answer";
+        } else if (!what.isEmpty()) {
+            const bool to = what.contains('=') && !what.startsWith("host=");
+            if (!sources.answer(to ? what.section('=', 1) : what,
+                                to ? what.section('=', 0, 0) : ""))
+                return "no poll to answer";
+        }
         if (!QTest::qWaitFor([&] { return settled(); }, 10000))
             return "not settled";
         ++minute;
@@ -243,6 +246,13 @@ private slots:
                   "late; " + two + "edit ctf dm; ctf=Bob/10.1; ut=-; poll; dm=Bob/10.1; ut=-",
                   ". . . . . . . . f .", "Frd_Bob Bob/10.1 CTF 8-on",
                   "ut:7777 YES YES YES|CTF   NO"},
+                 {"public: names only; one lost answer changes nothing, the second ends the visit",
+                  "add pub - public; start; poll; ut=-; pub=host=Pub:CTF-Face|Bob,Zed; poll; "
+                  "ut=-; pub=lost; poll; ut=-; pub=host=Pub:CTF-Face|Bob; poll; ut=-; pub=lost; "
+                  "poll; ut=-; pub=lost; poll; ut=-; pub=host=Pub:Face|Bob",
+                  ". . . . f . . . . . . . . . . . ! . . f+",
+                  "Frd_Bob Bob/ Pub 19-on, Frd_Bob Bob/ Pub 4-16 server not read",
+                  "ut:7777 YES YES YES|Pub   NO"},
              })
             QTest::newRow(tag) << steps << QString(seen) << QString(log) << QString(flags);
     }
@@ -273,13 +283,15 @@ private slots:
     {
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
         Rig rig;
-        for (const char *step : {"add ctf CTF", "start", "poll", "ut=Bob/10.1", "ctf=refused",
-                                 "poll", "ut=Bob/10.1,Zed/10.9", "ctf=refused"})
-            rig.step(step);
+        for (const char *step : {"add ctf CTF", "add pub - public", "start", "poll", "ut=Bob/10.1",
+                                 "ctf=refused", "pub=host=Pub:CTF-Face|Bob", "poll",
+                                 "ut=Bob/10.1,Zed/10.9", "ctf=refused", "pub=lost"})
+            QCOMPARE(rig.step(step).remove(QRegularExpression("[fog.!]")), QString());
         rig.announcer.setMuted(true);
         QCOMPARE(rig.group->toolTip(QLocale(), {"Last visit: x"}),
-                 u"Kelvoran\nWatching 2 servers\nut:7777: 20:06: 2 players on line\n"
-                 "CTF: Since 20:04: cannot reach the server (connection refused)\n"
+                 u"Kelvoran\nWatching 3 servers\nut:7777: 20:08: 2 players on line\n"
+                 "CTF: Since 20:05: cannot reach the server (connection refused)\n"
+                 "Pub (names only): Since 20:10: cannot reach the server (no answer)\n"
                  "Friends on line: Bob (ut:7777)\nFoes on line: 10.9 (ut:7777)\n"
                  "Announcements muted\nLast visit: x"_qs);
         rig.step("stop");
