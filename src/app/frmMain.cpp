@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 
 #include "app/Artwork.h"
+#include "app/ServersWindow.h"
 #include "settings/PanelState.h"
 #include "settings/ServerIni.h"
 #include "settings/SettingsStore.h"
@@ -65,6 +66,7 @@ frmMain::frmMain(Module1 &registry, watch::WatchGroup &group, watch::Announcer &
     connect(m_tray->mPopRestore, &QAction::triggered, this, &frmMain::mPopRestore_Click);
     connect(m_tray->mPopExit, &QAction::triggered, this, &frmMain::mPopExit_Click);
     connect(m_tray->trayRecord, &QSystemTrayIcon::activated, this, &frmMain::Form_MouseMove);
+    connect(m_tray, &TrayIcon::serversRequested, this, &frmMain::cmdServers_Click);
 
     m_trayLookout = new QTimer(this);
     m_trayLookout->setInterval(trayLookoutMs());
@@ -189,6 +191,16 @@ void frmMain::Form_MouseMove(QSystemTrayIcon::ActivationReason reason)
     default:
         break;
     }
+}
+
+void frmMain::cmdServers_Click()
+{
+    if (!m_serversWindow)
+        m_serversWindow = new ServersWindow(m_group, m_registry, m_dialogs, this);
+    m_serversWindow->setWindowFlag(Qt::Window);
+    m_serversWindow->show();
+    m_serversWindow->raise();
+    m_serversWindow->activateWindow();
 }
 
 void frmMain::mPopRestore_Click()

@@ -44,6 +44,7 @@ public:
     // Controls, named as everywhere in the program (also their object names).
     QGroupBox *fraAdmin = nullptr;
     QPushButton *cmdSaveSettings = nullptr;
+    QPushButton *cmdServers = nullptr;
     QLabel *Label8 = nullptr;
     QLineEdit *txtINIfile = nullptr;
     QPushButton *Command1 = nullptr;
@@ -137,6 +138,9 @@ public slots:
     void lstPlayers_Click();
     void enumregkey(const QStringList &path);
 
+    // The list of watched servers, in a window of its own.
+    void cmdServers_Click();
+
     // Window state and tray.
     void Form_Resize();
     void Form_Unload();
@@ -178,6 +182,7 @@ private:
     platform::SoundPlayer &m_sound;
     platform::Notifier &m_notifier;
     TrayIcon *m_tray = nullptr;
+    QWidget *m_serversWindow = nullptr;
     // While the window sits minimised in the task bar for want of a tray, this looks for a tray
     // now and then (a panel that starts after the program) and moves the window into it.
     QTimer *m_trayLookout = nullptr;

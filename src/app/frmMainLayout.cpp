@@ -82,6 +82,10 @@ void frmMain::buildControls()
     cmdSaveSettings = place<QPushButton>(fraAdmin, "cmdSaveSettings", 2280, 240, 2895, 375);
     cmdSaveSettings->setText(kCaptionChanged);
     cmdSaveSettings->setToolTip(QStringLiteral("Save Setting"));
+    // Beside the Save button, where it moves none of the panel's controls.
+    cmdServers = place<QPushButton>(fraAdmin, "cmdServers", 5400, 240, 1455, 375);
+    cmdServers->setText(QStringLiteral("Servers..."));
+    cmdServers->setToolTip(QStringLiteral("Watch other servers too"));
     Label8 = place<QLabel>(fraAdmin, "Label8", 120, 840, 2055, 255);
     Label8->setText(QStringLiteral("Tournament Server INI File"));
     txtINIfile = place<QLineEdit>(fraAdmin, "txtINIfile", 2160, 840, 4095, 285);
@@ -165,7 +169,7 @@ void frmMain::buildControls()
                                     cmdPlayFriend,  txtEnemyWav,    cmdBrowseEnemy, cmdPlayEnemy,
                                     cmdShowCurrent, optFriend,      optEnemy,       lstPlayers,
                                     cmdAddName,     cmdAddIP,       cmdAddBoth,     cmdRemoveAll,
-                                    lstAdd,         cmdSaveSettings};
+                                    lstAdd,         cmdSaveSettings, cmdServers};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder.at(i - 1), tabOrder.at(i));
 
@@ -180,6 +184,7 @@ void frmMain::buildControls()
                        cmdAddName,     cmdRemoveAll, optEnemy, optFriend};
 
     connect(cmdSaveSettings, &QPushButton::clicked, this, &frmMain::cmdSaveSettings_Click);
+    connect(cmdServers, &QPushButton::clicked, this, &frmMain::cmdServers_Click);
     connect(Command1, &QPushButton::clicked, this, &frmMain::Command1_Click);
     connect(CmdBrowseFriend, &QPushButton::clicked, this, &frmMain::CmdBrowseFriend_Click);
     connect(cmdBrowseEnemy, &QPushButton::clicked, this, &frmMain::cmdBrowseEnemy_Click);
