@@ -11,19 +11,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 using kelvoran::platform::PulseSoundPlayer;
-// The status of every thread of this process, one after the other.
 static QByteArray threadStatus()
 {
     QByteArray all;
     for (const QString &tid : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot))
         all += kelvoran::test::readFile("/proc/self/task/" + tid + "/status");
     return all;
-}
-// How often the threads of this process have gone to sleep so far.
-static long sleeps()
-{
-    rusage usage{};
-    return ::getrusage(RUSAGE_SELF, &usage) == 0 ? usage.ru_nvcsw : -1;
 }
 class TestSound : public QObject
 {
@@ -53,11 +46,10 @@ private slots:
         QTest::newRow("not a WAV") << QCoreApplication::applicationFilePath() << "tst_sound - ";
         QTest::newRow("no sound server") << quiet << "no sound server: ";
         QTest::newRow("stopped while the server hangs") << quiet << "";
-        // Its length (0.1 s) and the margin (0.9 s) have passed.
         QTest::newRow("server hangs") << quiet << "quiet.wav dropped - took longer than 1 s$";
     }
-    // ... and waits in no steps: a sound server that hangs costs a few sleeps, not one every few
-    // milliseconds.
+    // A sound whose server hangs ends after its 0.1 s and a margin of 0.9 s; waiting on such a
+    // server costs a few sleeps of the process, not one every few milliseconds.
     void endsAtOnceAndSaysWhy()
     {
         QFETCH(QString, path);
@@ -70,15 +62,16 @@ private slots:
             pollfd call{m_hung, POLLIN, 0};
             QCOMPARE(::poll(&call, 1, 2000), 1);
             QTRY_COMPARE(threadStatus().count("State:\tS") + 1, threadStatus().count("State:"));
-        } else {
+        } else
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression(log));
-        }
-        const long before = sleeps();
+        rusage before{}, after{};
+        ::getrusage(RUSAGE_SELF, &before);
         ::alarm(2); // a player that waits (on the FIFO or the server, say) ends the test here
         player ? player.reset()
                : PulseSoundPlayer::playToEnd(path, {}, std::chrono::milliseconds(900));
         ::alarm(0);
-        QCOMPARE_LT(sleeps() - before, 30);
+        ::getrusage(RUSAGE_SELF, &after);
+        QCOMPARE_LT(after.ru_nvcsw - before.ru_nvcsw, 30);
     }
 };
 QTEST_GUILESS_MAIN(TestSound)

@@ -8,8 +8,7 @@
 #include <sys/wait.h>
 using namespace kelvoran;
 using namespace kelvoran::platform;
-// Under AddressSanitizer freed memory is overwritten, so SQLite (not instrumented itself) trips
-// over a statement or connection used after it was freed.
+// Freed memory is overwritten, so SQLite trips over a statement used after it was freed.
 extern "C" const char *__asan_default_options()
 {
     return "max_free_fill_size=65536";
@@ -59,25 +58,23 @@ private slots:
         QVERIFY(!s.createKey({"A", ""}) &&
                 !s.setValue(s.createKey({"A"}), {QChar(0)}, {kRegSz, ""}));
     }
-    // A value dropped from every entry at once, its name in any case; other values, other keys'
-    // and keys further down keep theirs. When none has it, nothing is written.
+    // A value dropped from every entry, in any case; the rest stays; a second time writes nothing.
     void valueDroppedFromEverySubKey()
     {
         auto &s = t->store();
         const RegPath a = subPath(kChecklistKey, u"Frd_a"_qs);
-        const QList<RegPath> keys{a, subPath(kChecklistKey, u"Foe_b"_qs), subPath(a, u"c"_qs),
-                                  subPath(kSettingsKey, u"d"_qs)};
+        const QList<RegPath> keys{a, subPath(kChecklistKey, "b"), subPath(a, "c"), kSettingsKey};
         for (const RegPath &p : keys)
             QVERIFY(s.createKeyWithValue(p, "Annouce:7", {kRegSz, "NO"}) &&
                     s.createKeyWithValue(p, "Annouce", {kRegSz, "YES"}));
         const quint64 writes = s.committedWrites();
-        const KeyHandle list = s.openKey(kChecklistKey);
-        QVERIFY(s.deleteValueOfSubKeys(list, "ANNOUCE:7") &&
-                s.deleteValueOfSubKeys(list, "annouce:7") && !s.deleteValueOfSubKeys(0, "a"));
-        QString left;
+        for (const char *name : {"ANNOUCE:7", "annouce:7"})
+            QVERIFY(s.deleteValueOfSubKeys(s.openKey(kChecklistKey), name));
+        QString left = QString::number(s.committedWrites() - writes);
         for (const RegPath &p : keys)
-            left += t->registry().queryRegText(p, "Annouce:7") + '/';
-        QCOMPARE(left + QString::number(s.committedWrites() - writes), u"//NO/NO/1"_qs);
+            left += ' ' + t->registry().queryRegText(p, "Annouce:7") +
+                    t->registry().queryRegText(p, "Annouce");
+        QCOMPARE(left, u"1 YES YES NOYES NOYES"_qs);
     }
     void valuesReadAsTheRoutinesGiveThem_data()
     {
@@ -130,39 +127,31 @@ private slots:
         QFETCH(int, entries);
         for (int i = 0; i < 300; ++i)
             t->registry().addEntry(u"Frd_p%1"_qs.arg(i));
-        const KeyHandle key = t->store().createKey(kSettingsKey); // and pages on the free list
-        QVERIFY(t->store().setValue(key, "x", {kRegSz, QByteArray(40000, 'x')}) &&
-                t->store().setValue(key, "x", {kRegSz, "x"}));
+        for (const QByteArray &x : {QByteArray(40000, 'x'), QByteArray("x")}) // pages set free
+            QVERIFY(t->store().createKeyWithValue(kSettingsKey, "x", {kRegSz, x}));
         t->close(); // a clean close leaves everything in the main file
         const QString path = t->filePath(), folder = t->dirPath() + "/kelvoran";
         auto restore = qScopeGuard([&] { QProcess::execute("chmod", {"700", folder}); });
         const RegPath p1 = subPath(kChecklistKey, u"Frd_p1"_qs);
         std::optional<RegistryStore> store;
-        // What a running store has read stays in memory: it meets the damage only in the middle of
-        // the write below, which takes pages from the free list, with statements in use (the
-        // sanitizers watch them).
-        if (QTest::currentDataTag() == QLatin1String("while running")) {
-            Module1 running(store.emplace(path));
-            QCOMPARE(running.queryRegText(p1, kAnnounceValue) +
-                         running.entryNames(kChecklistKey).value(1),
-                     kArmed + p1.last());
-        }
+        // A running store keeps what it read in memory: it meets the damage in the write below.
+        if (QTest::currentDataTag() == QLatin1String("while running"))
+            QCOMPARE(Module1(store.emplace(path)).watchEntries().size(), 300);
         QCOMPARE(QProcess::execute("sh", {"-ec", damage, "sh", path}), 0);
         const QByteArray before = storeBytes(path);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("(?s)^registry store .* be saved$"));
         Module1 registry(store ? *store : store.emplace(path));
-        QVERIFY(!store->setValue(store->openKey(p1), "v", {kRegSz, QByteArray(5000, 'v')}));
-        QVERIFY2(store->problem().contains(cause), qPrintable(store->problem()));
-        QVERIFY(!registry.addEntry(u"Foe_new"_qs) &&
+        QVERIFY(!store->setValue(store->openKey(p1), "v", {kRegSz, QByteArray(5000, 'v')}) &&
+                !registry.addEntry(u"Foe_new"_qs) &&
                 !registry.setRegKeyValue(p1, kAnnounceValue, kAnnounced, Module1::REG_SZ) &&
                 !store->addVisit({.came = QDateTime::currentDateTime()}) && !store->clearVisits() &&
                 !store->deleteValueOfSubKeys(store->openKey(kChecklistKey), kAnnounceValue));
+        QVERIFY2(store->problem().contains(cause), qPrintable(store->problem()));
         QCOMPARE(store->committedWrites(), quint64(0));
-        QCOMPARE(storeBytes(path), before);
         if (entries >= 0)
             QCOMPARE(registry.watchEntries().size(), entries);
-        store.reset();
-        QCOMPARE(storeBytes(path), before); // the close writes nothing either
+        store.reset(); // the close too
+        QCOMPARE(storeBytes(path), before);
     }
     // Adding entries in a writer killed at random moments: every entry it saw committed is there
     // with its flag, no entry is ever left without one, and the store opens cleanly afterwards.
