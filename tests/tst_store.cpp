@@ -8,8 +8,7 @@
 #include <sys/wait.h>
 using namespace kelvoran;
 using namespace kelvoran::platform;
-// Under AddressSanitizer freed memory is overwritten, so SQLite (not instrumented itself) trips
-// over a statement or connection used after it was freed.
+// Freed memory is overwritten, so SQLite trips over a statement used after it was freed.
 extern "C" const char *__asan_default_options()
 {
     return "max_free_fill_size=65536";
@@ -59,25 +58,23 @@ private slots:
         QVERIFY(!s.createKey({"A", ""}) &&
                 !s.setValue(s.createKey({"A"}), {QChar(0)}, {kRegSz, ""}));
     }
-    // A value dropped from every entry at once, its name in any case; other values, other keys'
-    // and keys further down keep theirs. When none has it, nothing is written.
+    // A value dropped from every entry, in any case; the rest stays; a second time writes nothing.
     void valueDroppedFromEverySubKey()
     {
         auto &s = t->store();
         const RegPath a = subPath(kChecklistKey, u"Frd_a"_qs);
-        const QList<RegPath> keys{a, subPath(kChecklistKey, u"Foe_b"_qs), subPath(a, u"c"_qs),
-                                  subPath(kSettingsKey, u"d"_qs)};
+        const QList<RegPath> keys{a, subPath(kChecklistKey, "b"), subPath(a, "c"), kSettingsKey};
         for (const RegPath &p : keys)
             QVERIFY(s.createKeyWithValue(p, "Annouce:7", {kRegSz, "NO"}) &&
                     s.createKeyWithValue(p, "Annouce", {kRegSz, "YES"}));
         const quint64 writes = s.committedWrites();
-        const KeyHandle list = s.openKey(kChecklistKey);
-        QVERIFY(s.deleteValueOfSubKeys(list, "ANNOUCE:7") &&
-                s.deleteValueOfSubKeys(list, "annouce:7") && !s.deleteValueOfSubKeys(0, "a"));
-        QString left;
+        for (const char *name : {"ANNOUCE:7", "annouce:7"})
+            QVERIFY(s.deleteValueOfSubKeys(s.openKey(kChecklistKey), name));
+        QString left = QString::number(s.committedWrites() - writes);
         for (const RegPath &p : keys)
-            left += t->registry().queryRegText(p, "Annouce:7") + '/';
-        QCOMPARE(left + QString::number(s.committedWrites() - writes), u"//NO/NO/1"_qs);
+            left += ' ' + t->registry().queryRegText(p, "Annouce:7") +
+                    t->registry().queryRegText(p, "Annouce");
+        QCOMPARE(left, u"1 YES YES NOYES NOYES"_qs);
     }
     void valuesReadAsTheRoutinesGiveThem_data()
     {
@@ -103,7 +100,7 @@ private slots:
     }
     void unusableFileIsLeftAlone_data()
     {
-        QTest::addColumn<QString>("damage"); // a shell command on the closed store's file, $1
+        QTest::addColumn<QString>("damage"); // a shell command on the store's file, $1
         QTest::addColumn<QString>("cause");
         QTest::addColumn<int>("entries"); // still read; -1: as the permissions of the user allow
         // Header: user_version at byte 60, application_id at 68; page 2's cell pointers at 4104.
@@ -117,7 +114,10 @@ private slots:
               {"newer", "printf '\\0\\0\\0\\4'" + patch + "60", "newer version", 0},
               {"fifo", u"rm $1 && mkfifo $1"_qs, "not a regular file", 0},
               {"readonly", u"chmod 400 $1"_qs, "no write permission", 300},
-              {"rofolder", u"chmod 500 ${1%/*}"_qs, "folder", -1}})
+              {"rofolder", u"chmod 500 ${1%/*}"_qs, "folder", -1},
+              {"while running", // all pages but the first
+               "head -c $(($(stat -c %s $1) - 4096)) /dev/zero | tr '\\0' Z" + patch + "4096",
+               "is damaged (", 0}})
             QTest::newRow(tag) << QString(damage) << QString(cause) << entries;
     }
     void unusableFileIsLeftAlone()
@@ -127,62 +127,31 @@ private slots:
         QFETCH(int, entries);
         for (int i = 0; i < 300; ++i)
             t->registry().addEntry(u"Frd_p%1"_qs.arg(i));
+        for (const QByteArray &x : {QByteArray(40000, 'x'), QByteArray("x")}) // pages set free
+            QVERIFY(t->store().createKeyWithValue(kSettingsKey, "x", {kRegSz, x}));
         t->close(); // a clean close leaves everything in the main file
         const QString path = t->filePath(), folder = t->dirPath() + "/kelvoran";
         auto restore = qScopeGuard([&] { QProcess::execute("chmod", {"700", folder}); });
+        const RegPath p1 = subPath(kChecklistKey, u"Frd_p1"_qs);
+        std::optional<RegistryStore> store;
+        // A running store keeps what it read in memory: it meets the damage in the write below.
+        if (QTest::currentDataTag() == QLatin1String("while running"))
+            QCOMPARE(Module1(store.emplace(path)).watchEntries().size(), 300);
         QCOMPARE(QProcess::execute("sh", {"-ec", damage, "sh", path}), 0);
         const QByteArray before = storeBytes(path);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("(?s)^registry store .* be saved$"));
-        RegistryStore store(path);
-        Module1 registry(store);
-        QVERIFY2(store.problem().contains(cause), qPrintable(store.problem()));
-        registry.addEntry(u"Foe_new"_qs);
-        registry.setRegKeyValue(subPath(kChecklistKey, u"Frd_p1"_qs), kAnnounceValue, kAnnounced,
-                                Module1::REG_SZ);
-        QCOMPARE(store.committedWrites(), quint64(0));
-        QCOMPARE(storeBytes(path), before);
+        Module1 registry(store ? *store : store.emplace(path));
+        QVERIFY(!store->setValue(store->openKey(p1), "v", {kRegSz, QByteArray(5000, 'v')}) &&
+                !registry.addEntry(u"Foe_new"_qs) &&
+                !registry.setRegKeyValue(p1, kAnnounceValue, kAnnounced, Module1::REG_SZ) &&
+                !store->addVisit({.came = QDateTime::currentDateTime()}) && !store->clearVisits() &&
+                !store->deleteValueOfSubKeys(store->openKey(kChecklistKey), kAnnounceValue));
+        QVERIFY2(store->problem().contains(cause), qPrintable(store->problem()));
+        QCOMPARE(store->committedWrites(), quint64(0));
         if (entries >= 0)
             QCOMPARE(registry.watchEntries().size(), entries);
-    }
-    // Damage met by a running store while it holds statements (the sanitizers watch them): from
-    // then on reads give nothing and writes fail, and neither they nor the close touch the file.
-    void damageMetWhileRunning()
-    {
-        for (int i = 0; i < 300; ++i)
-            t->registry().addEntry(u"Frd_p%1"_qs.arg(i));
-        t->close();
-        const QString path = t->filePath(), p1 = u"Frd_p1"_qs;
-        QByteArray damaged;
-        {
-            RegistryStore store(path);
-            Module1 registry(store);
-            const KeyHandle key = store.openKey(subPath(kChecklistKey, p1));
-            // The pages read now stay in memory: the damage is met only further on.
-            QCOMPARE(registry.queryRegText(subPath(kChecklistKey, p1), kAnnounceValue) +
-                         registry.entryNames(kChecklistKey).value(1),
-                     kArmed + p1);
-            QCOMPARE(QProcess::execute("sh", {"-ec",
-                                              "head -c $(($(stat -c %s $1) - 4096)) "
-                                              "/dev/zero | tr '\\0' Z | dd of=$1 bs=4096 "
-                                              "seek=1 conv=notrunc status=none",
-                                              "sh", path}),
-                     0);
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("is damaged \\(.*be saved$"));
-            // Values into p1's page till it is full and its damaged neighbours are read.
-            for (int n = 0;
-                 n < 20 && store.setValue(key, QString::number(n), {kRegSz, QByteArray(900, 0)});)
-                ++n;
-            damaged = storeBytes(path);
-            QVERIFY(!registry.addEntry("Foe_new") && registry.watchEntries().isEmpty() &&
-                    registry.queryRegText(subPath(kChecklistKey, p1), kAnnounceValue).isEmpty() &&
-                    !store.createKeyWithValue({"A"}, "v", {kRegSz, "1"}) &&
-                    !store.addVisit({.came = QDateTime::currentDateTime()}) &&
-                    !store.clearVisits() && !store.deleteSubKey(key, "x") &&
-                    !store.deleteValueOfSubKeys(key, kAnnounceValue));
-            QVERIFY2(store.problem().startsWith("is damaged ("), qPrintable(store.problem()));
-            QCOMPARE(storeBytes(path), damaged);
-        }
-        QCOMPARE(storeBytes(path), damaged);
+        store.reset(); // the close too
+        QCOMPARE(storeBytes(path), before);
     }
     // Adding entries in a writer killed at random moments: every entry it saw committed is there
     // with its flag, no entry is ever left without one, and the store opens cleanly afterwards.

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
 #include <memory>
 #include <vector>
 
@@ -39,6 +40,13 @@ bool isWavFamily(int format)
            container == SF_FORMAT_RF64;
 }
 
+// A sound's length in milliseconds, rounded up; more than a day counts as a day.
+std::chrono::milliseconds lengthOf(const SF_INFO &info)
+{
+    const sf_count_t frames = std::clamp<sf_count_t>(info.frames, 0, info.samplerate * 86400LL);
+    return std::chrono::milliseconds((frames * 1000 + info.samplerate - 1) / info.samplerate);
+}
+
 // How far a connection, a stream or a request has come: -1 failed, 0 on its way, 1 there.
 int progress(pa_context_state_t s)
 {
@@ -54,20 +62,40 @@ int progress(pa_operation_state_t s)
 }
 
 // One sound's connection to the sound server. The playing thread runs the connection's main
-// loop itself, in steps of at most 10 ms, and looks at the stop flag between any two: a stop is
-// seen at once even while the server does not answer at all. Disconnecting ends the sound on the
-// server, so nothing is waited for on the way out.
+// loop itself: each step sleeps in the loop's poll until the server has something for it, the
+// sound's deadline comes or a stop wakes the loop, and the stop flag is looked at before every
+// step. So a stop is seen at once even while the server does not answer at all, and a server that
+// hangs costs no wake-ups. Disconnecting ends the sound on the server, so nothing is waited for on
+// the way out.
 struct Connection
 {
+    using Clock = std::chrono::steady_clock;
+
     pa_mainloop *loop = pa_mainloop_new();
     pa_context *context = loop ? pa_context_new(pa_mainloop_get_api(loop), "Kelvoran") : nullptr;
     pa_stream *stream = nullptr;
+    const Clock::time_point deadline;
+    bool late = false; // the deadline came first
+    std::mutex *const mutex;
+    pa_mainloop **const current;
 
-    Connection() = default;
+    // `*current`, under `mutex`, names the loop for as long as it exists (none without `current`).
+    Connection(Clock::time_point deadline, std::mutex *mutex, pa_mainloop **current)
+        : deadline(deadline), mutex(mutex), current(current)
+    {
+        if (current) {
+            std::lock_guard lock(*mutex);
+            *current = loop;
+        }
+    }
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
     ~Connection()
     {
+        if (current) {
+            std::lock_guard lock(*mutex);
+            *current = nullptr;
+        }
         if (stream) {
             pa_stream_disconnect(stream);
             pa_stream_unref(stream);
@@ -79,11 +107,19 @@ struct Connection
         if (loop)
             pa_mainloop_free(loop);
     }
-    // False when stopped, or when the loop broke down.
+    // False when stopped, past the deadline, or when the loop broke down.
     bool step(const std::atomic<bool> &stop)
     {
-        return !stop && pa_mainloop_prepare(loop, 10000) >= 0 && pa_mainloop_poll(loop) >= 0 &&
-               pa_mainloop_dispatch(loop) >= 0;
+        if (stop)
+            return false;
+        const auto left =
+            std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            late = true;
+            return false;
+        }
+        return pa_mainloop_prepare(loop, int(std::min<decltype(left)>(left, INT_MAX))) >= 0 &&
+               pa_mainloop_poll(loop) >= 0 && pa_mainloop_dispatch(loop) >= 0;
     }
     // Steps until `state()` is there; false when it fails on the way or `stop` comes first.
     template <typename State> bool waitFor(const std::atomic<bool> &stop, State state)
@@ -99,7 +135,14 @@ struct Connection
 
 } // namespace
 
-void PulseSoundPlayer::playToEnd(const QString &path, const std::atomic<bool> &stop)
+void PulseSoundPlayer::playToEnd(const QString &path, const std::atomic<bool> &stop,
+                                 std::chrono::milliseconds margin)
+{
+    playOne(path, stop, margin, nullptr);
+}
+
+void PulseSoundPlayer::playOne(const QString &path, const std::atomic<bool> &stop,
+                               std::chrono::milliseconds margin, PulseSoundPlayer *owner)
 {
     if (path.isEmpty()) {
         qCWarning(lcKelvoran) << "No sound file named; nothing played";
@@ -139,9 +182,16 @@ void PulseSoundPlayer::playToEnd(const QString &path, const std::atomic<bool> &s
     const pa_channel_map *mapPtr =
         pa_channel_map_init_extend(&map, sampleSpec.channels, PA_CHANNEL_MAP_WAVEEX);
 
-    Connection pulse;
+    // The time the sound may take from here on, connecting included.
+    const std::chrono::milliseconds limit = lengthOf(info) + margin;
+    Connection pulse(Connection::Clock::now() + limit, owner ? &owner->m_mutex : nullptr,
+                     owner ? &owner->m_loop : nullptr);
     const auto failed = [&](const char *what) {
-        if (!stop)
+        if (pulse.late)
+            qCWarning(lcKelvoran).noquote()
+                << "Playing" << path << "dropped - took longer than"
+                << QString::number(double(limit.count()) / 1000.0) << "s";
+        else if (!stop)
             qCWarning(lcKelvoran).noquote() << "Playing" << path << what << pulse.error();
     };
     const auto flags = pa_stream_flags_t(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_ADJUST_LATENCY |
@@ -188,6 +238,8 @@ PulseSoundPlayer::~PulseSoundPlayer()
         std::lock_guard lock(m_mutex);
         m_stop = true;
         m_queue.clear();
+        if (m_loop)
+            pa_mainloop_wakeup(m_loop); // out of its wait, to see the stop
     }
     m_wake.notify_all();
     m_worker.join();
@@ -214,7 +266,7 @@ void PulseSoundPlayer::run()
             path = m_queue.front();
             m_queue.pop_front();
         }
-        playToEnd(path, m_stop);
+        playOne(path, m_stop, kMargin, this);
     }
 }
 

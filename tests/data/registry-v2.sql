@@ -11,4 +11,4 @@ INSERT INTO meta(k, v) VALUES('structure', 0); INSERT INTO keys(parent, name, fo
     VALUES(0, 'Software', 'software'), (1, 'Kelvoran', 'kelvoran');
 INSERT INTO vals VALUES(2, 'UTServerAddress', 'utserveraddress', 1, X'686F737400');
 INSERT INTO visits(came, ended, note, friend, watched, name, ip, muted)
-    VALUES(1710443520000, 1710443580000, 'polling stopped', 1, 'Al', 'Al', '10.1', 0);
+    VALUES(1710443520000, 1710443580000, '', 1, 'Al', 'Al', '10.1', 0);
