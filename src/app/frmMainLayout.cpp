@@ -82,10 +82,6 @@ void frmMain::buildControls()
     cmdSaveSettings = place<QPushButton>(fraAdmin, "cmdSaveSettings", 2280, 240, 2895, 375);
     cmdSaveSettings->setText(kCaptionChanged);
     cmdSaveSettings->setToolTip(QStringLiteral("Save Setting"));
-    // Beside the Save button, where it moves none of the panel's controls.
-    cmdServers = place<QPushButton>(fraAdmin, "cmdServers", 5400, 240, 1455, 375);
-    cmdServers->setText(QStringLiteral("Servers..."));
-    cmdServers->setToolTip(QStringLiteral("Watch other servers too"));
     Label8 = place<QLabel>(fraAdmin, "Label8", 120, 840, 2055, 255);
     Label8->setText(QStringLiteral("Tournament Server INI File"));
     txtINIfile = place<QLineEdit>(fraAdmin, "txtINIfile", 2160, 840, 4095, 285);
@@ -148,6 +144,11 @@ void frmMain::buildControls()
     cmdRemoveAll = place<QPushButton>(fraAnnouce, "cmdRemoveAll", 3720, 2400, 1215, 375);
     cmdRemoveAll->setText(QStringLiteral("Remove All"));
     lstAdd = place<QListWidget>(fraAnnouce, "lstAdd", 5040, 720, 1815, 2010);
+
+    // Beside the Save button (made last, so it is last in the focus chain too), where it moves none of the panel's controls.
+    cmdServers = place<QPushButton>(fraAdmin, "cmdServers", 5400, 240, 1455, 375);
+    cmdServers->setText(QStringLiteral("Servers..."));
+    cmdServers->setToolTip(QStringLiteral("Watch other servers too"));
 
     for (QListWidget *list : {lstPlayers, lstIP, lstAdd})
         list->setSelectionMode(QAbstractItemView::ExtendedSelection);
