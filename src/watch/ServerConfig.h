@@ -21,10 +21,18 @@ struct ServerConfig
     QString password{};
     QString queryPort{}; // a public server's query port when the user set one; "" is port + 1
 
-    // "address:port".
-    QString hostPort() const { return address + QLatin1Char(':') + port; }
+    // "address:port"; "" while neither is set.
+    QString hostPort() const
+    {
+        return address.isEmpty() && port.isEmpty() ? QString() : address + QLatin1Char(':') + port;
+    }
     // The name the user gave, else HOST:PORT.
-    QString displayName() const { return name.isEmpty() ? hostPort() : name; }
+    QString displayName() const
+    {
+        return !name.isEmpty()         ? name
+               : !hostPort().isEmpty() ? hostPort()
+                                       : QStringLiteral("(no address yet)");
+    }
     // Whether both name the same server, login aside: another server starts with a clean state.
     bool sameServer(const ServerConfig &other) const
     {
