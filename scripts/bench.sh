@@ -14,7 +14,7 @@ start_desktop_stack
 unset http_proxy HTTP_PROXY all_proxy ALL_PROXY
 export no_proxy="127.0.0.1,localhost"
 
-for b in bench_scrape bench_poll bench_visits bench_busy bench_idle; do
+for b in bench_scrape bench_poll bench_visits bench_servers bench_busy bench_idle bench_footprint; do
     echo "=== $b"
     "build/release/bench/$b"
 done
