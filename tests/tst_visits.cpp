@@ -1,5 +1,5 @@
-// The visit log: visits begun and ended by sequences of polls on a real store, the step that gives
-// an older store file its log, the newest 1,000 kept, and the window that shows the log.
+// The visit log: a store that refuses it, the step that gives an older store file its log, the
+// newest 1,000 kept, and the window that shows the log. (The visits polls make are the watchers'.)
 #include "TempStore.h"
 #include "TestBytes.h"
 #include "WindowDoubles.h"
@@ -37,63 +37,24 @@ class VisitsTest : public QObject
     Q_OBJECT
 
 private slots:
-    void pollsMakeVisits_data()
+    // A store that refuses every write: said once, and the visit that ended is still known (the
+    // tray names it).
+    void refusedWritesSaidOnce()
     {
-        // Polls a minute apart, split by ";": "-" no player table, "stop" polling stops, else the
-        // entries matched on line, "+" those announced ("!" muted); Al is 10.1, Bob 10.2. Result:
-        // the log (newest first) | the visit that ended last | changed() signals | the write
-        // failure said (a row that expects one runs on a store without a file).
-        QTest::addColumn<QString>("polls");
-        QTest::addColumn<QString>("result");
-        for (const auto &[tag, polls, result] :
-             {std::tuple{"unannounced: none; arrive, announced again, stay, leave, return",
-                         "Frd_Al; +Frd_Al; +Frd_Al; Frd_Al Foe_Bob; ; +Frd_Al",
-                         "Frd_Al Al/10.1 5-on, Frd_Al Al/10.1 1-4 | Frd_Al Al/10.1 1-4 | 3 |"},
-              {"two arrive, one muted; outage, restore, stop",
-               "+Foe_Bob +Frd_Al!; -; -; +Foe_Bob; stop; stop",
-               "Foe_Bob Bob/10.2 3-4 polling stopped, Frd_Al Al/10.1 0-1 server not read muted, "
-               "Foe_Bob Bob/10.2 0-1 server not read | Foe_Bob Bob/10.2 3-4 polling stopped | 4 |"},
-              {"one player by address and name", "+Foe_10.1; +Frd_Al Foe_10.1; Frd_Al; ",
-               "Frd_Al Al/10.1 1-3, Foe_10.1 Al/10.1 0-2 | Frd_Al Al/10.1 1-3 | 4 |"},
-              {"store not writable", "+Frd_Al; +Foe_Bob Frd_Al; +Frd_Al Foe_Bob; Foe_Bob",
-               "| Frd_Al Al/10.1 0-3 | 3 | has no file path"}})
-            QTest::newRow(tag) << QString(polls) << QString(result);
-    }
-    void pollsMakeVisits()
-    {
-        QFETCH(QString, polls);
-        QFETCH(QString, result);
-        test::TempStore t;
-        const bool noFile = result.endsWith("no file path");
-        if (noFile)
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("be saved$"));
-        RegistryStore store(noFile ? QString() : t.filePath());
-        watch::VisitLog log(store);
-        QSignalSpy changes(&log, &watch::VisitLog::changed);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("be saved$"));
+        RegistryStore none{QString()};
+        watch::VisitLog log(none);
         QString said;
-        for (int minute = 0; const QString &poll : polls.split(';')) {
-            const bool read = poll.trimmed() != "-";
-            watch::PollReport report{
-                at(minute++), {read ? Failure::None : Failure::Refused, read ? 200 : 0, read, {}},
-                read,         0,
-                {},           {}};
-            for (QString e : QString(report.tableRead ? poll : "").split(' ', Qt::SkipEmptyParts)) {
-                const bool muted = e.endsWith('!'), announced = e.startsWith('+');
-                const bool al = e.remove('!').remove('+').contains("Al") || e.contains("10.1");
-                if (announced)
-                    report.announced.append(
-                        {e, e.startsWith("Frd_"), al ? "Al" : "Bob", al ? "10.1" : "10.2", muted});
-                report.watchedOnLine.append({e});
-            }
-            poll.trimmed() == "stop" ? log.pollingStopped("", report.when)
-                                     : log.record("", "ut", report);
-            said += log.takeWriteFailure(); // once, not at every poll
+        for (int minute : {0, 1, 2}) {
+            watch::PollReport r{at(minute), {Failure::None, 200, true, {}}, true, 1, {}, {}};
+            if (minute == 0)
+                r.announced = {{"Frd_Al", true, "Al", "10.1"}};
+            if (minute < 2)
+                r.watchedOnLine = {{"Frd_Al"}};
+            log.record("", "ut", r);
+            said += log.takeWriteFailure() + '|';
         }
-        QStringList got;
-        for (const VisitRow &v : log.visits())
-            got << text(v);
-        got = QStringList{got.join(", "), text(log.lastEnded()), QString::number(changes.size())};
-        QCOMPARE((got.join(" | ") + " | " + said).trimmed(), result);
+        QCOMPARE(said + text(log.lastEnded()), u"has no file path|||Frd_Al Al/10.1 0-2"_qs);
     }
     // An older file reads as it is while it may not be written; written, it gains what the log
     // lacks, keeps keys, values, visits and the newest 1,000 visits; Clear keeps running visits.

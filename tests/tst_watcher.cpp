@@ -184,6 +184,9 @@ private slots:
                   "start; poll 401; stop; start; poll refused; poll refused; poll -; "
                   "poll refused; poll refused; addr other; poll Bob/10.1; stop",
                   ". g . . g !g + g !g . f .", "Frd_Bob Bob/10.1 other:7777 10-11 polling stopped"},
+                 {"watched by address and by name: a visit for each, one a poll",
+                  "start; poll Bob/10.9; poll Bob/10.9; poll -", ". o f .",
+                  "Frd_Bob Bob/10.9 2-3, Foe_10.9 Bob/10.9 1-3"},
                  {"the log cleared while he plays keeps his visit",
                   "start; poll Bob/10.1; poll -; clear; poll Bob/10.1; clear; poll Bob/10.1",
                   ". f . . f . .", "Frd_Bob Bob/10.1 4-on"},
