@@ -187,7 +187,6 @@ private slots:
                                     << "Zed BigBob|10.0.0.9 10.0.0.1||NO";
         const QString none = "||No players on-line. NO|";
         QTest::newRow("unreachable") << "refused" << none + "NO";
-        QTest::newRow("401") << "401" << none + "NO";
         QTest::newRow("only bots: armed before the box") << ""
                                                          << "||No players on-line. YES|YES";
         QTest::newRow("only bots, window hidden meanwhile") << ""

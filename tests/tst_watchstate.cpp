@@ -1,5 +1,5 @@
-// The state of watching that the tray shows: each outcome of a poll in words, the notices when
-// watching fails twice in a row and when it works again, and the tooltip.
+// The state of watching that the tray shows: each outcome of a poll in words, and lines of the
+// tooltip. (The notices that watching fails or works again come in the watchers' sequences.)
 #include "watch/WatchState.h"
 #include <QtTest>
 using namespace kelvoran;
@@ -58,51 +58,16 @@ private slots:
         QCOMPARE(state.outcomeText(), said);
         QCOMPARE(state.failing(), !said.contains("on line"));
     }
-    // Polls in a row, and the notices they call for: "!" watching fails, "+" it works again.
-    void notices_data()
+    void lines()
     {
-        QTest::addColumn<QString>("polls");
-        QTest::addColumn<QString>("notices");
-        for (const auto &[tag, polls, notices] :
-             {std::tuple{"one failure: a map change", "200:1 refused 200:1 401 200:-", ""},
-              {"twice, then again", "200:1 refused 401 timeout 200:2 200:2", "!+"},
-              {"from the start", "refused refused 200:- refused refused", "!+!"},
-              {"shutting down says nothing", "refused aborted aborted 200:1", ""}})
-            QTest::newRow(tag) << QString(polls) << QString(notices);
-    }
-    void notices()
-    {
-        QFETCH(QString, polls);
-        QFETCH(QString, notices);
-        WatchState state;
-        QString seen;
-        for (const QString &poll : polls.split(' ')) {
-            if (const auto notice = state.record(report(poll), "ut.example:7777"))
-                seen += notice->body != state.outcomeText()                               ? "?"
-                        : notice->summary == "Kelvoran cannot watch ut.example:7777"      ? "!"
-                        : notice->summary == "Kelvoran is watching ut.example:7777 again" ? "+"
-                                                                                          : "?";
-        }
-        QCOMPARE(seen, notices);
-    }
-    void statusLines()
-    {
-        const QLocale uk(QLocale::English, QLocale::UnitedKingdom);
-        WatchState state;
-        QString lines = state.statusLine(uk) + '|';
-        PollReport r = report("200:9", 14);
-        r.watchedOnLine = {{"Frd_a"}, {"Foe_10.0.0.66"}, {"Frd_b"}, {"Xy"}};
-        state.record(r, "ut");
-        lines += state.statusLine(uk) + '|' + state.friendsOnLine().join(',') + '|' +
-                 state.foesOnLine().join(',') + '|';
-        state.record(report("401", 10), "ut");
-        state.record(report("refused", 20), "ut");
-        lines += state.statusLine(uk) + '|' + state.friendsOnLine().join(',');
-        QCOMPARE(lines, u"|20:14: 9 players on line|a,b|10.0.0.66|Since 20:10: cannot reach the "
-                        "server (connection refused)|"_qs);
-        const platform::VisitRow bob{
-            .came = r.when, .left = r.when.addSecs(38 * 60), .isFriend = true, .watchedAs = "Bob"};
-        QCOMPARE(watch::lastVisitLine(bob, uk), u"Last visit: Bob (friend) 20:14 to 20:52"_qs);
+        const QDateTime at(QDate(2026, 12, 7), QTime(20, 14));
+        QCOMPARE(watch::someOf({"a", "b", "c", "d", "e", "f", "g"}),
+                 u"a, b, c, d, e and 2 more"_qs);
+        QCOMPARE(
+            watch::lastVisitLine(
+                {.came = at, .left = at.addSecs(38 * 60), .isFriend = true, .watchedAs = "Bob"},
+                QLocale(QLocale::English, QLocale::UnitedKingdom)),
+            u"Last visit: Bob (friend) 20:14 to 20:52"_qs);
     }
 };
 

@@ -13,7 +13,8 @@ namespace kelvoran::test {
 // "Bob/10.1,Ann/10.2" the players on a page read in full ("" a table without rows), "-" a page
 // read in full without a table (an empty server), "401" the login refused, "refused" no
 // connection, "broke:Bob/10.1" a transfer that broke off after those rows, "lost" a public
-// server's answer that did not come, "host=Name:Map|Bob" a public server's whole answer.
+// server's answer that did not come, "host=Name:Map|Bob" a public server's whole answer,
+// "aborted" a reading aborted.
 inline watch::FetchedPage page(const QString &text)
 {
     using Failure = platform::FetchResult::Failure;
@@ -24,11 +25,12 @@ inline watch::FetchedPage page(const QString &text)
         p.mapName = text.section('|', 0, 0).section(':', 1);
         rows = text.section('|', 1);
     }
-    if (text == "401" || text == "refused" || text == "lost") {
-        p.fetch = text == "401" ? platform::FetchResult{Failure::None, 401, true, {}}
-                  : text == "refused"
-                      ? platform::FetchResult{Failure::Refused, 0, false, {}}
-                      : platform::FetchResult{Failure::Other, 0, false, "no answer"};
+    const QStringList failures{"401", "refused", "lost", "aborted"};
+    if (const qsizetype f = failures.indexOf(text); f >= 0) {
+        p.fetch = QList<platform::FetchResult>{{Failure::None, 401, true, {}},
+                                               {Failure::Refused, 0, false, {}},
+                                               {Failure::Other, 0, false, "no answer"},
+                                               {Failure::Aborted, 0, false, {}}}[f];
         return p;
     }
     if (text.startsWith("broke:")) {
@@ -43,102 +45,90 @@ inline watch::FetchedPage page(const QString &text)
     return p;
 }
 
+// Each reading waits until the test answers it, or until it is aborted (unless `abortEnds` is
+// off: then the answer still comes, as one that was on its way already).
 class FakeSources
 {
 public:
     watch::SourceFactory factory()
     {
-        return [s = m_shared](const watch::ServerConfig &server) {
+        return [s = m_s](const watch::ServerConfig &server) {
             return std::make_unique<Source>(s, server);
         };
     }
-    // Whether an abort ends a reading (true) or the answer still comes, as when it was on its
-    // way already.
     void setAbortEnds(bool ends)
     {
-        std::lock_guard lock(m_shared->mutex);
-        m_shared->abortEnds = ends;
-        m_shared->wake.notify_all();
+        locked([&] { m_s->abortEnds = ends; });
     }
-    // Answers the oldest reading still waiting (for the server at `address` when one is named);
-    // false when none waits.
+    // Answers the oldest reading waiting (to the server at `address` when one is named); false
+    // when none waits.
     bool answer(const QString &text, const QString &address = {})
     {
-        std::lock_guard lock(m_shared->mutex);
-        for (Reading *r : m_shared->waiting) {
-            if (!r->answer && !(r->aborted && m_shared->abortEnds) &&
-                (address.isEmpty() || address == r->address)) {
-                r->answer = page(text);
-                m_shared->wake.notify_all();
-                return true;
+        return locked([&] {
+            for (Source *r : m_s->waiting) {
+                if (r->waits() && (address.isEmpty() || address == r->server.address))
+                    return bool(r->answer = page(text));
             }
-        }
-        return false;
+            return false;
+        });
     }
-    // Readings asked for and not answered or aborted yet.
     int waiting()
     {
-        std::lock_guard lock(m_shared->mutex);
-        return int(
-            std::count_if(m_shared->waiting.cbegin(), m_shared->waiting.cend(), [this](Reading *r) {
-                return !r->answer && !(r->aborted && m_shared->abortEnds);
-            }));
+        return locked([&] {
+            return int(std::count_if(m_s->waiting.cbegin(), m_s->waiting.cend(),
+                                     [](Source *r) { return r->waits(); }));
+        });
     }
-    // Where each reading went, "address:port" (with " as admin" for the login), in order.
+    // Where each reading went: "address:port as login", in order.
     QStringList asked()
     {
-        std::lock_guard lock(m_shared->mutex);
-        return m_shared->asked;
+        return locked([&] { return m_s->asked; });
     }
 
 private:
-    struct Reading
-    {
-        QString address;
-        std::optional<watch::FetchedPage> answer;
-        bool aborted = false;
-    };
+    struct Source;
     struct Shared
     {
         std::mutex mutex;
         std::condition_variable wake;
-        std::deque<Reading *> waiting;
+        std::deque<Source *> waiting;
         QStringList asked;
         bool abortEnds = true;
     };
-    class Source final : public watch::PlayerSource
+    struct Source final : watch::PlayerSource
     {
-    public:
         Source(std::shared_ptr<Shared> s, const watch::ServerConfig &server)
-            : m_s(std::move(s)), m_server(server)
+            : s(std::move(s)), server(server)
         {
-            m_reading.address = server.address;
         }
+        bool waits() const { return !answer && !(aborted && s->abortEnds); }
         watch::FetchedPage read() override
         {
-            std::unique_lock lock(m_s->mutex);
-            m_s->asked << m_server.hostPort() + " as " + m_server.adminName;
-            m_s->waiting.push_back(&m_reading);
-            m_s->wake.wait(
-                lock, [this] { return m_reading.answer || (m_reading.aborted && m_s->abortEnds); });
-            std::erase(m_s->waiting, &m_reading);
-            if (m_reading.answer)
-                return *m_reading.answer;
-            return {{}, {platform::FetchResult::Failure::Aborted, 0, false, {}}, {}, {}};
+            std::unique_lock lock(s->mutex);
+            s->asked << server.hostPort() + " as " + server.adminName;
+            s->waiting.push_back(this);
+            s->wake.wait(lock, [this] { return !waits(); });
+            std::erase(s->waiting, this);
+            return answer ? *answer : page("aborted");
         }
         void abort() override
         {
-            std::lock_guard lock(m_s->mutex);
-            m_reading.aborted = true;
-            m_s->wake.notify_all();
+            std::lock_guard lock(s->mutex);
+            aborted = true;
+            s->wake.notify_all();
         }
-
-    private:
-        std::shared_ptr<Shared> m_s;
-        watch::ServerConfig m_server;
-        Reading m_reading;
+        std::shared_ptr<Shared> s;
+        watch::ServerConfig server;
+        std::optional<watch::FetchedPage> answer;
+        bool aborted = false;
     };
-    std::shared_ptr<Shared> m_shared = std::make_shared<Shared>();
+    template <typename F> std::invoke_result_t<F> locked(F f)
+    {
+        std::lock_guard lock(m_s->mutex);
+        m_s->wake.notify_all();
+        return f();
+    }
+    std::shared_ptr<Shared> m_s = std::make_shared<Shared>();
 };
 
 } // namespace kelvoran::test
