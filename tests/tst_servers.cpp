@@ -66,7 +66,6 @@ private slots:
         for (const auto &[tag, writable, click, dialog, rows, stored, said] : {
                  std::tuple{"add", true, " Add", duel, all + "Duel|h:80|web admin||no answer yet\n",
                             kept + "3 web Duel h:80 a p\n", u"--||web|--"_qs},
-                 {"add cancelled", true, " Add", none, all, kept, "--||web|--"},
                  {"edit a name: the state stays", true, "2 Edit", Config(deck),
                   kFirst + kCtfRow + QString(kDeckRow).replace("Deck Server", "Deck"),
                   kCtfKept + "2 public Deck 203.0.113.5:7777 7790\n",
@@ -85,8 +84,6 @@ private slots:
                  {"remove the first", true, "0 Remove yes", none, all, kept,
                   first + " It cannot be removed here.||--"},
                  {"add refused", false, " Add", duel, all, kept, "--|" + kRefused + "|web|--"},
-                 {"edit refused", false, "2 Edit", Config(deck), all, kept,
-                  "ER|" + kRefused + "|2 public 203.0.113.5:7777 7790|ER"},
                  {"remove refused", false, "1,2 Remove yes", none, all, kept,
                   "-R|Remove the selected servers?;" + kRefused + "||-R"},
              })

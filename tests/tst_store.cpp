@@ -58,24 +58,6 @@ private slots:
         QVERIFY(!s.createKey({"A", ""}) &&
                 !s.setValue(s.createKey({"A"}), {QChar(0)}, {kRegSz, ""}));
     }
-    // A value dropped from every entry, in any case; the rest stays; a second time writes nothing.
-    void valueDroppedFromEverySubKey()
-    {
-        auto &s = t->store();
-        const RegPath a = subPath(kChecklistKey, u"Frd_a"_qs);
-        const QList<RegPath> keys{a, subPath(kChecklistKey, "b"), subPath(a, "c"), kSettingsKey};
-        for (const RegPath &p : keys)
-            QVERIFY(s.createKeyWithValue(p, "Annouce:7", {kRegSz, "NO"}) &&
-                    s.createKeyWithValue(p, "Annouce", {kRegSz, "YES"}));
-        const quint64 writes = s.committedWrites();
-        for (const char *name : {"ANNOUCE:7", "annouce:7"})
-            QVERIFY(s.deleteValueOfSubKeys(s.openKey(kChecklistKey), name));
-        QString left = QString::number(s.committedWrites() - writes);
-        for (const RegPath &p : keys)
-            left += ' ' + t->registry().queryRegText(p, "Annouce:7") +
-                    t->registry().queryRegText(p, "Annouce");
-        QCOMPARE(left, u"1 YES YES NOYES NOYES"_qs);
-    }
     void valuesReadAsTheRoutinesGiveThem_data()
     {
         QTest::addColumn<quint32>("type");

@@ -135,6 +135,14 @@ struct Rig
         seen += group->failing() ? "g" : "";
         return seen.isEmpty() ? "." : seen;
     }
+    // The steps split by ";", and what each did.
+    QString run(const QString &steps)
+    {
+        QStringList seen;
+        for (const QString &what : steps.split(';'))
+            seen << step(what.trimmed());
+        return seen.join(' ');
+    }
     QString log()
     {
         QStringList rows;
@@ -196,14 +204,9 @@ private slots:
     void sequences()
     {
         QFETCH(QString, steps);
-        QFETCH(QString, seen);
-        QFETCH(QString, log);
         Rig rig;
-        QStringList got;
-        for (const QString &step : steps.split(';'))
-            got << rig.step(step.trimmed());
-        QCOMPARE(got.join(' '), seen);
-        QCOMPARE(rig.log(), log);
+        QTEST(rig.run(steps), "seen");
+        QTEST(rig.log(), "log");
     }
     // Bob on several servers: each server announces him once a visit, keeps its own flags in the
     // store, and logs its own visits.
@@ -238,7 +241,8 @@ private slots:
                   "Frd_Bob Bob/10.1 CTF 9-on (already on line when watching began), "
                   "Frd_Bob Bob/10.1 CTF 4-5 polling stopped",
                   "ut:7777 YES YES YES|CTF   NO"},
-                 {"removed during its poll, with its flags and visits",
+                 {"removed during its poll, with its flags (a server added later has its number) "
+                  "and visits",
                   two + "ctf=Bob/10.1; ut=-; poll; remove ctf; ut=Ann/10.2; add dm DM; poll; "
                         "dm=Bob/10.1; ut=-",
                   ". . . f . . . f . . f .",
@@ -262,15 +266,9 @@ private slots:
     void servers()
     {
         QFETCH(QString, steps);
-        QFETCH(QString, seen);
-        QFETCH(QString, log);
-        QFETCH(QString, flags);
         Rig rig;
-        QStringList got;
-        for (const QString &step : steps.split(';'))
-            got << rig.step(step.trimmed());
-        QCOMPARE(got.join(' '), seen);
-        QCOMPARE(rig.log(), log);
+        QTEST(rig.run(steps), "seen");
+        QTEST(rig.log(), "log");
         QStringList kept;
         for (watch::Watcher *w : rig.group->watchers()) {
             QStringList line{w->name()};
@@ -279,17 +277,51 @@ private slots:
                 line << e.flag;
             kept << line.join(' ');
         }
-        QCOMPARE(kept.join('|'), flags);
+        QTEST(kept.join('|'), "flags");
+    }
+    // How a poll went, in the list of servers and in the tooltip, and whether the icon is grey.
+    void outcomes_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("said");
+        const QString away = "cannot reach the server (%1)";
+        for (const auto &[page, said] : {
+                 std::pair<QString, QString>{"Bob/10.1,Ann/10.2", "2 on line|2 players on line"},
+                 {"Bob/10.1", "1 on line|1 player on line"},
+                 {",", "|nobody on line"},
+                 {"-", "|nobody on line"},
+                 {"401", "refused the login|the server refused the login (check Admin Name and "
+                         "Password)|grey"},
+                 {"404", "|the server answered with HTTP status 404|grey"},
+                 {"refused", '|' + away.arg("connection refused") + "|grey"},
+                 {"nohost", '|' + away.arg("host not found") + "|grey"},
+                 {"timeout", '|' + away.arg("no answer within 20 s") + "|grey"},
+                 {"broke:Bob/10.1", '|' + away.arg("the transfer broke off") + "|grey"},
+                 {"lost", '|' + away.arg("no answer") + "|grey"},
+             })
+            QTest::newRow(qPrintable(page)) << page << said;
+    }
+    void outcomes()
+    {
+        QFETCH(QString, page);
+        Rig rig;
+        const QString seen = rig.run("start; poll " + page);
+        const watch::Watcher &w = rig.group->first();
+        const QString text = w.state().outcomeText();
+        QTEST((w.summary() == text ? QString() : w.summary()) + '|' + text +
+                  (seen.endsWith('g') ? "|grey" : ""),
+              "said");
     }
     // A line for each server, who is on line where, and nothing of a run once it is over.
     void toolTip()
     {
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
         Rig rig;
-        for (const char *step : {"add ctf CTF", "add pub - public", "start", "poll", "ut=Bob/10.1",
-                                 "ctf=refused", "pub=host=Pub:CTF-Face|Bob", "poll",
-                                 "ut=Bob/10.1,Zed/10.9", "ctf=refused", "pub=lost"})
-            QCOMPARE(rig.step(step).remove(QRegularExpression("[fog.!]")), QString());
+        QCOMPARE(rig.run("add ctf CTF; add pub - public; start; poll; ut=Bob/10.1; ctf=refused; "
+                         "pub=host=Pub:CTF-Face|Bob; poll; ut=Bob/10.1,Zed/10.9; ctf=refused; "
+                         "pub=lost")
+                     .remove(QRegularExpression("[fog.! ]")),
+                 QString());
         rig.announcer.setMuted(true);
         QCOMPARE(rig.group->toolTip(QLocale(), {"Last visit: x"}),
                  u"Kelvoran\nWatching 3 servers\nut:7777: 20:08: 2 players on line\n"
@@ -300,6 +332,14 @@ private slots:
         rig.step("stop");
         QCOMPARE(rig.group->toolTip(QLocale()),
                  u"Kelvoran\nNot watching: minimise the window to start\nAnnouncements muted"_qs);
+        QCOMPARE(watch::someOf({"a", "b", "c", "d", "e", "f", "g"}),
+                 u"a, b, c, d, e and 2 more"_qs);
+        const QDateTime at(QDate(2026, 12, 7), QTime(20, 14));
+        QCOMPARE(
+            watch::lastVisitLine(
+                {.came = at, .left = at.addSecs(38 * 60), .isFriend = true, .watchedAs = "Bob"},
+                QLocale()),
+            u"Last visit: Bob (friend) 20:14 to 20:52"_qs);
     }
 };
 

@@ -62,10 +62,11 @@ private slots:
         QTRY_VERIFY(QFileInfo(heard).size() > 4096); // parecord records
         QVERIFY(QDir(dir).mkdir("run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_CONFIG_HOME", dir);
-        env.insert("XDG_RUNTIME_DIR", dir + "/run");
-        env.insert("DBUS_SESSION_BUS_ADDRESS", address);
-        env.insert("KELVORAN_POLL_INTERVAL_MS", "300");
+        for (const auto &[name, value] : {std::pair{"XDG_CONFIG_HOME", dir},
+                                          {"XDG_RUNTIME_DIR", dir + "/run"},
+                                          {"DBUS_SESSION_BUS_ADDRESS", address},
+                                          {"KELVORAN_POLL_INTERVAL_MS", "300"}})
+            env.insert(name, value);
         kelvoran.setProcessEnvironment(env);
         kelvoran.start(KELVORAN_BIN_DIR "/kelvoran", {"--minimized"});
         QTRY_COMPARE_WITH_TIMEOUT(m_shown.size(), 2, 10000);

@@ -11,10 +11,10 @@
 namespace kelvoran::test {
 
 // "Bob/10.1,Ann/10.2" the players on a page read in full ("" a table without rows), "-" a page
-// read in full without a table (an empty server), "401" the login refused, "refused" no
-// connection, "broke:Bob/10.1" a transfer that broke off after those rows, "lost" a public
-// server's answer that did not come, "host=Name:Map|Bob" a public server's whole answer,
-// "aborted" a reading aborted.
+// read in full without a table (an empty server), "401" the login refused, "404", "refused" no
+// connection, "nohost", "timeout", "broke:Bob/10.1" a transfer that broke off after those rows,
+// "lost" a public server's answer that did not come, "host=Name:Map|Bob" a public server's whole
+// answer, "aborted" a reading aborted.
 inline watch::FetchedPage page(const QString &text)
 {
     using Failure = platform::FetchResult::Failure;
@@ -25,12 +25,13 @@ inline watch::FetchedPage page(const QString &text)
         p.mapName = text.section('|', 0, 0).section(':', 1);
         rows = text.section('|', 1);
     }
-    const QStringList failures{"401", "refused", "lost", "aborted"};
+    const QStringList failures{"401", "404", "refused", "nohost", "timeout", "lost", "aborted"};
     if (const qsizetype f = failures.indexOf(text); f >= 0) {
-        p.fetch = QList<platform::FetchResult>{{Failure::None, 401, true, {}},
-                                               {Failure::Refused, 0, false, {}},
-                                               {Failure::Other, 0, false, "no answer"},
-                                               {Failure::Aborted, 0, false, {}}}[f];
+        p.fetch = QList<platform::FetchResult>{
+            {Failure::None, 401, true, {}},    {Failure::None, 404, true, {}},
+            {Failure::Refused, 0, false, {}},  {Failure::HostNotFound, 0, false, {}},
+            {Failure::TimedOut, 0, false, {}}, {Failure::Other, 0, false, "no answer"},
+            {Failure::Aborted, 0, false, {}}}[f];
         return p;
     }
     if (text.startsWith("broke:")) {
