@@ -8,24 +8,15 @@
 #include "watch/PollJob.h"
 #include "watchlist/WatchList.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
-#include <QFileDialog>
 #include <QFocusEvent>
-#include <QFontDatabase>
-#include <QGroupBox>
-#include <QInputDialog>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
-#include <QSignalBlocker>
 #include <QTimer>
 
 #include <algorithm>
