@@ -68,13 +68,9 @@ void Watcher::setServer(const ServerConfig &server)
 
 void Watcher::start(int firstPollAfterMs)
 {
-    if (!m_watching) {
-        ++m_generation;
-        dropPoll();
-        m_state.reset();
-        m_readThisRun = false;
-        m_watching = true;
-    }
+    // A run begins clean: nothing was polled since stop() (or since the watcher was made), which
+    // dropped the poll on its way and started the state afresh.
+    m_watching = true;
     m_timer.start(firstPollAfterMs >= 0 ? firstPollAfterMs : m_interval);
     emit stateChanged();
 }
