@@ -118,11 +118,11 @@ int main(int argc, char **argv)
                     interval);
         const QList<Round> rounds = twoRounds(store, group, interval + 22000);
         for (int i = 0; i < 2; ++i)
-            std::printf("  %s: %d of 50 answered within %.0f ms, GUI thread busy at most %.1f ms, "
-                        "%llu store writes\n",
-                        i ? "steady round" : "first round (8 arrive on each server)",
-                        rounds[i].answered, rounds[i].wall, rounds[i].stall,
-                        static_cast<unsigned long long>(rounds[i].writes));
+            std::printf(
+                "  %s: %d of 50 answered in a %.0f ms window, GUI thread busy at most %.1f ms, "
+                "%llu store writes\n",
+                i ? "steady round" : "first round (8 arrive on each server)", rounds[i].answered,
+                rounds[i].wall, rounds[i].stall, static_cast<unsigned long long>(rounds[i].writes));
         // The store half of one server's poll, as each watcher runs it on the GUI thread.
         std::vector<double> ms;
         QList<watch::PlayerRow> table;

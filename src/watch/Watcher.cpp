@@ -9,6 +9,9 @@ Watcher::Watcher(const ServerConfig &server, Module1 &registry, Announcer &annou
     : QObject(parent), m_server(server), m_visits(visits), m_sources(std::move(sources)),
       m_cycle(registry, announcer, server.id)
 {
+    // Precise: a coarse timer may move a tick by 5% of the interval, which would bunch the
+    // servers' polls together again however they are spread.
+    m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, [this] {
         // The first poll may come early, to spread the servers' polls over the interval.
         if (m_timer.interval() != m_interval)
