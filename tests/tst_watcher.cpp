@@ -66,22 +66,20 @@ struct Rig
             jobs += w->findChildren<watch::PollJob *>().size();
         return jobs == sources.waiting();
     }
-    watch::Watcher *at(const QString &address)
+    watch::Watcher *at(const QString &address) // a server the step names
     {
-        for (watch::Watcher *w : group->watchers()) {
-            if (w->server().address == address)
-                return w;
-        }
-        return nullptr;
+        const auto &all = group->watchers();
+        return *std::find_if(all.cbegin(), all.cend(),
+                             [&](auto *w) { return w->server().address == address; });
     }
     // One step: "start", "stop", "exit" (and the program starts again), "clear" (the visit log),
-    // "addr X" or "login X" (the first server's fields edited), "add ADDRESS NAME [public]" (a
-    // server added, "-" for no name), "edit ADDRESS NEW-ADDRESS", "remove ADDRESS", "poll" (each
-    // server watched polls), an answer (FakeSources' texts) to the oldest poll on its way, or
-    // to the server at ADDRESS as "ADDRESS=answer", or "poll " and an answer.
-    // "late" makes an abort leave the reading to end with its answer, as one on its way already.
-    // Returns what the user heard and saw: "f"/"o" a friend's or foe's sound, "!" watching
-    // fails, "+" it works again, "g" the tray's icon grey; "." nothing.
+    // "addr X", "login X" or "pass X" (the first server's fields edited), "rearm ENTRY" (added
+    // again), "add ADDRESS NAME [public]" (a server added, "-" for no name), "edit ADDRESS
+    // NEW-ADDRESS", "remove ADDRESS", "poll" (each server watched polls), an answer (FakeSources'
+    // texts) to the oldest poll on its way, or to the server at ADDRESS as "ADDRESS=answer", or
+    // "poll " and an answer. "late" makes an abort leave the reading to end with its answer, as one
+    // on its way already. Returns what the user heard and saw: "f"/"o" a friend's or foe's sound,
+    // "!" watching fails, "+" it works again, "g" the tray's icon grey; "." nothing.
     QString step(QString what)
     {
         if (what.startsWith("poll")) {
@@ -101,9 +99,13 @@ struct Rig
             sources.setAbortEnds(false);
         else if (what == "clear")
             visits->clear();
-        else if (words[0] == "addr" || words[0] == "login") {
+        else if (words[0] == "rearm") // the entry added again
+            t.registry().addEntry(words[1]);
+        else if (words[0] == "addr" || words[0] == "login" || words[0] == "pass") {
             watch::ServerConfig server = group->first().server();
-            (words[0] == "addr" ? server.address : server.adminName) = words[1];
+            (words[0] == "addr"    ? server.address
+             : words[0] == "login" ? server.adminName
+                                   : server.password) = words[1];
             group->setFirstServer(server);
         } else if (words[0] == "add" || words[0] == "edit") {
             watch::ServerConfig server{.address = words[1], .port = "7777", .adminName = "a"};
@@ -172,8 +174,9 @@ private slots:
                             "Frd_Bob Bob/10.1 4-on, Foe_10.9 Zed/10.9 4-on, "
                             "Frd_Bob Bob/10.1 1-3"},
                  {"still on line when watching starts again: logged from the first reading",
-                  "start; poll Bob/10.1; stop; start; poll Bob/10.1; stop", ". f . . . .",
-                  "Frd_Bob Bob/10.1 4-5 polling stopped (already on line when watching began), "
+                  "start; poll Bob/10.1; stop; start; poll broke:Bob/10.1; poll Bob/10.1; stop",
+                  ". f . . g . .",
+                  "Frd_Bob Bob/10.1 5-6 polling stopped (already on line when watching began), "
                   "Frd_Bob Bob/10.1 1-2 polling stopped"},
                  {"... and after Exit", "start; poll Bob/10.1; exit; start; poll Bob/10.1",
                   ". f . . .",
@@ -181,8 +184,9 @@ private slots:
                   "Frd_Bob Bob/10.1 1-2 polling stopped"},
                  {"an answer after Restore, a restart or a change of server is dropped",
                   "late; start; poll; stop; Bob/10.1; start; poll; stop; start; Bob/10.1; poll; "
-                  "addr other; Bob/10.1; poll; login boss; Bob/10.1; poll Bob/10.1",
-                  ". . . . . . . . . . . . . . . . f", "Frd_Bob Bob/10.1 other:7777 16-on"},
+                  "addr other; Bob/10.1; poll; login boss; Bob/10.1; poll; pass x; Bob/10.1; "
+                  "poll Bob/10.1",
+                  ". . . . . . . . . . . . . . . . . . . f", "Frd_Bob Bob/10.1 other:7777 19-on"},
                  {"a failed download ends visits as not read, a broken one too",
                   "start; poll Bob/10.1,Ann/10.2; poll broke:Bob/10.1; poll refused; poll Ann/10.2",
                   ". ff g !g f+",
@@ -241,6 +245,11 @@ private slots:
                   "Frd_Bob Bob/10.1 CTF 9-on (already on line when watching began), "
                   "Frd_Bob Bob/10.1 CTF 4-5 polling stopped",
                   "ut:7777 YES YES YES|CTF   NO"},
+                 {"an entry added again is armed on every server",
+                  two + "ut=Bob/10.1; ctf=Bob/10.1; rearm frd_bob; poll; ut=Bob/10.1; "
+                        "ctf=Bob/10.1",
+                  ". . . f f . . f f", "Frd_Bob Bob/10.1 CTF 4-on, Frd_Bob Bob/10.1 3-on",
+                  "ut:7777 YES YES NO|CTF   NO"},
                  {"removed during its poll, with its flags (a server added later has its number) "
                   "and visits",
                   two + "ctf=Bob/10.1; ut=-; poll; remove ctf; ut=Ann/10.2; add dm DM; poll; "

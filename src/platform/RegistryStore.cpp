@@ -426,6 +426,29 @@ bool RegistryStore::deleteSubKey(KeyHandle key, const QString &name)
 #undef KELVORAN_SUBTREE
 }
 
+bool RegistryStore::deleteValuesStartingWith(KeyHandle key, const QString &namePrefix)
+{
+    if (key == kNoKey || !validName(namePrefix))
+        return false;
+    const QString folded = namePrefix.toCaseFolded();
+    {
+        Impl::Query any(*d,
+                        "SELECT EXISTS(SELECT 1 FROM vals WHERE key = ?1 AND "
+                        "substr(folded, 1, length(?2)) = ?2)",
+                        key, folded);
+        if (!any.next())
+            return false; // the file cannot be read
+        if (sqlite3_column_int(any.row(), 0) == 0)
+            return true; // none, so nothing touches the disk
+    }
+    Impl::Txn write(*d);
+    return write &&
+           Impl::Query(*d, "DELETE FROM vals WHERE key = ?1 AND substr(folded, 1, length(?2)) = ?2",
+                       key, folded)
+               .run() &&
+           write.commit();
+}
+
 bool RegistryStore::deleteValueOfSubKeys(KeyHandle parent, const QString &valueName)
 {
     if (parent == kNoKey || !validName(valueName))

@@ -98,6 +98,9 @@ public:
     // Removes the value of that name from every direct subkey of `parent`, in one transaction.
     // True also when none has it; then nothing is written.
     bool deleteValueOfSubKeys(KeyHandle parent, const QString &valueName);
+    // Removes every value of `key` whose name begins with `namePrefix` (in any letter case), in one
+    // transaction; true when done, also when there is none (then nothing is written).
+    bool deleteValuesStartingWith(KeyHandle key, const QString &namePrefix);
 
     // The visit log, in a table of its own beside the keys. Times are kept as UTC milliseconds
     // and read back in local time. Adding a visit drops all but the newest kMaxVisits; it returns

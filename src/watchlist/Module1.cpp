@@ -112,9 +112,13 @@ QList<WatchEntryFlag> Module1::watchEntries(const QString &flagValue)
 
 bool Module1::addEntry(const QString &subkeyName)
 {
+    const RegPath path = subPath(kChecklistKey, subkeyName);
     // Key and flag in one transaction: a crash never leaves an entry without its flag.
-    return m_hklm.createKeyWithValue(subPath(kChecklistKey, subkeyName), kAnnounceValue,
-                                     {platform::kRegSz, kArmed.toUtf8().append('\0')});
+    if (!m_hklm.createKeyWithValue(path, kAnnounceValue,
+                                   {platform::kRegSz, kArmed.toUtf8().append('\0')}))
+        return false;
+    // Armed on the other servers too: a flag of theirs that is missing counts as armed.
+    return m_hklm.deleteValuesStartingWith(m_hklm.openKey(path), kAnnounceValue + QLatin1Char(':'));
 }
 
 QString Module1::storedEntryName(const QString &subkeyName)

@@ -76,8 +76,8 @@ public:
     // value `flagValue`: "Annouce" for the first server, "Annouce:<id>" for the others.
     QList<WatchEntryFlag> watchEntries(const QString &flagValue = QStringLiteral("Annouce"));
     // Creates the entry with its "Annouce" = "YES" in one step, with any missing parent key; an
-    // entry of that name in any letter case is armed again and keeps its spelling. False when
-    // the store refused the write.
+    // entry of that name in any letter case is armed again, on every server, and keeps its
+    // spelling. False when the store refused the write.
     bool addEntry(const QString &subkeyName);
     // The stored spelling of the watch entry whose name is `subkeyName` in any letter case; ""
     // when there is none.
