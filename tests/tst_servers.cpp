@@ -39,11 +39,9 @@ const QString kFirst = "ut:7777|ut:7777|web admin||no answer yet\n",
               kRefused = "Could not keep the server in Kelvoran's own settings file.\n\nFILE may "
                          "not be written (no write permission)";
 } // namespace
-
 class ServersTest : public QObject
 {
     Q_OBJECT
-
 private slots:
     // From a store with two servers beside the first, the public one read once (its name and
     // map from its answer): a click on a selection; the rows, the store, and what was said: the
@@ -137,7 +135,6 @@ private slots:
         QVERIFY(sources.answer("host=Deck Server:DM-Deck16|Bob/,Ann/"));
         QTRY_COMPARE_WITH_TIMEOUT(rows(), kFirst + kCtfRow + kDeckRow, 10000);
         QCOMPARE(w.windowTitle(), u"Kelvoran: Servers"_qs);
-
         for (const QString &row : click.section(' ', 0, 0).split(',', Qt::SkipEmptyParts))
             w.tblServers->setRangeSelected({row.toInt(), 0, row.toInt(), 4}, true);
         const auto buttons = [&] {
@@ -230,6 +227,5 @@ private slots:
         }
     }
 };
-
 QTEST_MAIN(ServersTest)
 #include "tst_servers.moc"

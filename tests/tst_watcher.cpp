@@ -153,13 +153,10 @@ struct Rig
         return rows.join(", ");
     }
 };
-
 } // namespace
-
 class WatcherTest : public QObject
 {
     Q_OBJECT
-
 private slots:
     void sequences_data()
     {
@@ -351,6 +348,5 @@ private slots:
             u"Last visit: Bob (friend) 20:14 to 20:52"_qs);
     }
 };
-
 QTEST_GUILESS_MAIN(WatcherTest)
 #include "tst_watcher.moc"

@@ -428,50 +428,22 @@ bool RegistryStore::deleteSubKey(KeyHandle key, const QString &name)
 
 bool RegistryStore::deleteValuesStartingWith(KeyHandle key, const QString &namePrefix)
 {
-    if (key == kNoKey || !validName(namePrefix))
-        return false;
-    const QString folded = namePrefix.toCaseFolded();
-    {
-        Impl::Query any(*d,
-                        "SELECT EXISTS(SELECT 1 FROM vals WHERE key = ?1 AND "
-                        "substr(folded, 1, length(?2)) = ?2)",
-                        key, folded);
-        if (!any.next())
-            return false; // the file cannot be read
-        if (sqlite3_column_int(any.row(), 0) == 0)
-            return true; // none, so nothing touches the disk
-    }
-    Impl::Txn write(*d);
-    return write &&
-           Impl::Query(*d, "DELETE FROM vals WHERE key = ?1 AND substr(folded, 1, length(?2)) = ?2",
-                       key, folded)
-               .run() &&
-           write.commit();
+    return key != kNoKey && validName(namePrefix) &&
+           d->deleteValuesIfAny("SELECT EXISTS(SELECT 1 FROM vals WHERE key = ?1 AND "
+                                "substr(folded, 1, length(?2)) = ?2)",
+                                "DELETE FROM vals WHERE key = ?1 AND "
+                                "substr(folded, 1, length(?2)) = ?2",
+                                key, namePrefix.toCaseFolded());
 }
 
 bool RegistryStore::deleteValueOfSubKeys(KeyHandle parent, const QString &valueName)
 {
-    if (parent == kNoKey || !validName(valueName))
-        return false;
-    const QString folded = valueName.toCaseFolded();
-    {
-        Impl::Query any(*d,
-                        "SELECT EXISTS(SELECT 1 FROM vals WHERE folded = ?2 AND key IN "
-                        "(SELECT id FROM keys WHERE parent = ?1))",
-                        parent, folded);
-        if (!any.next())
-            return false; // the file cannot be read
-        if (sqlite3_column_int(any.row(), 0) == 0)
-            return true; // none has it, so nothing touches the disk
-    }
-    Impl::Txn write(*d);
-    return write &&
-           Impl::Query(*d,
-                       "DELETE FROM vals WHERE folded = ?2 AND key IN "
-                       "(SELECT id FROM keys WHERE parent = ?1)",
-                       parent, folded)
-               .run() &&
-           write.commit();
+    return parent != kNoKey && validName(valueName) &&
+           d->deleteValuesIfAny("SELECT EXISTS(SELECT 1 FROM vals WHERE folded = ?2 AND key IN "
+                                "(SELECT id FROM keys WHERE parent = ?1))",
+                                "DELETE FROM vals WHERE folded = ?2 AND key IN "
+                                "(SELECT id FROM keys WHERE parent = ?1)",
+                                parent, valueName.toCaseFolded());
 }
 
 quint64 RegistryStore::committedWrites() const

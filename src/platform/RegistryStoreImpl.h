@@ -258,6 +258,23 @@ struct RegistryStore::Impl
             .run();
     }
 
+    // Deletes the values that `remove` picks, in one transaction, once `exists` (the same
+    // condition in "SELECT EXISTS(...)") says there are any; with none, nothing touches the disk.
+    // Both take the key's id as ?1 and a folded name as ?2.
+    bool deleteValuesIfAny(const char *exists, const char *remove, qint64 key,
+                           const QString &folded)
+    {
+        {
+            Query any(*this, exists, key, folded);
+            if (!any.next())
+                return false; // the file cannot be read
+            if (sqlite3_column_int(any.row(), 0) == 0)
+                return true;
+        }
+        Txn write(*this);
+        return write && Query(*this, remove, key, folded).run() && write.commit();
+    }
+
     bool openFile();
     bool checkContents(QString *why);
     bool prepareSchema(QString *why);

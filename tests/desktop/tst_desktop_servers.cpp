@@ -47,7 +47,6 @@ private slots:
         QVERIFY(settings::storeServer(t.registry(), second) &&
                 settings::storeServer(t.registry(), third));
         t.close();
-
         QProcess bus, kelvoran;
         bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
         QVERIFY(bus.waitForReadyRead(10000));
@@ -78,7 +77,6 @@ private slots:
         recorder.stop();
         const QString sound = "silence 1 0.01 1% reverse silence 1 0.01 1% reverse";
         QCOMPARE_LT(qAbs(test::SinkRecorder::measure(heard, sound).seconds - 0.6), 0.15);
-
         platform::RegistryStore store(t.filePath());
         QStringList visits;
         for (const platform::VisitRow &v : store.visits())
