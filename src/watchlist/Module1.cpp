@@ -113,12 +113,15 @@ QList<WatchEntryFlag> Module1::watchEntries(const QString &flagValue)
 bool Module1::addEntry(const QString &subkeyName)
 {
     const RegPath path = subPath(kChecklistKey, subkeyName);
-    // Key and flag in one transaction: a crash never leaves an entry without its flag.
-    if (!m_hklm.createKeyWithValue(path, kAnnounceValue,
-                                   {platform::kRegSz, kArmed.toUtf8().append('\0')}))
+    // An entry there already is armed on the other servers too (a flag of theirs that is missing
+    // counts as armed); first, so that a refused write leaves nothing half added.
+    const platform::KeyHandle existing = m_hklm.openKey(path);
+    if (existing != platform::kNoKey &&
+        !m_hklm.deleteValuesStartingWith(existing, kAnnounceValue + QLatin1Char(':')))
         return false;
-    // Armed on the other servers too: a flag of theirs that is missing counts as armed.
-    return m_hklm.deleteValuesStartingWith(m_hklm.openKey(path), kAnnounceValue + QLatin1Char(':'));
+    // Key and flag in one transaction: a crash never leaves an entry without its flag.
+    return m_hklm.createKeyWithValue(path, kAnnounceValue,
+                                     {platform::kRegSz, kArmed.toUtf8().append('\0')});
 }
 
 QString Module1::storedEntryName(const QString &subkeyName)
