@@ -122,9 +122,8 @@ QString WatchGroup::toolTip(const QLocale &locale, const QStringList &extra) con
     } else {
         lines << QStringLiteral("Watching %1 servers").arg(m_watchers.size());
     }
-    for (const Watcher *w : m_watchers) {
-        if (!watching())
-            break;
+    // While watching is off there is nothing of a run to tell.
+    for (const Watcher *w : watching() ? m_watchers : QList<Watcher *>()) {
         const QString status = w->state().statusLine(locale);
         if (several)
             lines << title(w) + QStringLiteral(": ") +
